@@ -1,0 +1,34 @@
+// The agent's settings: the VbConfig record and its one file, config.dat,
+// under the machine-wide application-data folder.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+inline constexpr int VbMaxSites = 64;
+inline constexpr std::size_t VbSiteSlotSize = 256;  // 255 bytes and the NUL
+
+// A plain fixed-size record: copied by value, zeroed before it is filled.
+struct VbConfig {
+    char salt[64];
+    char hash[128];
+    int32_t hasPassword;  // derived from hash being non-empty; never stored
+    int32_t enabled;
+    int32_t siteCount;    // 0..VbMaxSites used slots of sites, from slot 0
+    char sites[VbMaxSites][VbSiteSlotSize];
+};
+static_assert(sizeof(VbConfig::sites[0]) == 256, "the hosts block reads 256-byte slots");
+static_assert(sizeof(VbConfig) == 64 + 128 + 3 * 4 + 64 * 256);
+
+// Full path of config.dat into out (capacity in UTF-16 units). 0, and an empty
+// out, when the path would not fit.
+int VbGetConfigPath(wchar_t* out, std::size_t capacity) noexcept;
+// Creates the agent's folder, or secures the one that exists. 1 when it is usable.
+int VbEnsureConfigDir() noexcept;
+// Fills the record. A missing file gives the first-start defaults (protection on,
+// no password, no sites) and 1. A file that exists but cannot be read gives 0; the
+// record then holds the same defaults, which the caller must not act on.
+int VbLoadConfig(VbConfig* config) noexcept;
+// Replaces config.dat with the record, through a flushed temporary file. 0 leaves
+// the previous file exactly as it was.
+int VbSaveConfig(const VbConfig* config) noexcept;
