@@ -1,0 +1,12 @@
+// Every network adapter's DNS servers: the family-filtering resolver, or DHCP.
+#pragma once
+
+// The resolver that filters malware and adult content (primary and secondary).
+inline constexpr wchar_t FamilyDnsV4Primary[] = L"1.1.1.3";
+inline constexpr wchar_t FamilyDnsV4Secondary[] = L"1.0.0.3";
+inline constexpr wchar_t FamilyDnsV6Primary[] = L"2606:4700:4700::1113";
+inline constexpr wchar_t FamilyDnsV6Secondary[] = L"2606:4700:4700::1003";
+
+// 1 when, for at least one adapter, its IPv4 "set" command succeeded.
+int VbApplyFamilyDns() noexcept;
+int VbRevertDns() noexcept;

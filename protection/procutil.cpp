@@ -1,0 +1,141 @@
+// Hidden child processes: netsh commands and the capture of their listing.
+#include "protection/procutil.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+#include "common/vb_handle.h"
+#include "common/vb_text.h"
+
+namespace {
+
+constexpr DWORD kChildWaitMs = 15000;
+constexpr std::size_t kFirstCapacity = 8192;
+constexpr DWORD kChunkSize = 1024;
+
+// The full path of the command line's program in the system directory. The agent
+// runs elevated: letting the platform search the agent's folder or the current
+// directory would run whatever someone planted there as administrator.
+bool SystemProgramPath(const wchar_t* commandLine, wchar_t (&path)[MAX_PATH]) noexcept {
+    std::wstring_view line(commandLine);
+    std::wstring_view program;
+    if (!line.empty() && line.front() == L'"') {
+        std::size_t close = line.find(L'"', 1);
+        if (close == std::wstring_view::npos) return false;
+        program = line.substr(1, close - 1);
+    } else {
+        program = line.substr(0, line.find_first_of(L" \t"));
+    }
+    // A bare name only: a path would lead out of the system directory.
+    if (program.empty() || program.find_first_of(L"\\/:") != std::wstring_view::npos ||
+        program == L"." || program == L"..")
+        return false;
+
+    wchar_t system[MAX_PATH];
+    UINT length = GetSystemDirectoryW(system, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return false;
+    bool hasExtension = program.find(L'.') != std::wstring_view::npos;
+    return VbJoin<wchar_t>(path, {system, L"\\", program, hasExtension ? L"" : L".exe"});
+}
+
+STARTUPINFOW HiddenStartup() noexcept {
+    STARTUPINFOW startup;
+    std::memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    return startup;
+}
+
+}  // namespace
+
+int VbRunHidden(wchar_t* commandLine) noexcept {
+    wchar_t program[MAX_PATH];
+    if (!SystemProgramPath(commandLine, program)) return 0;
+    STARTUPINFOW startup = HiddenStartup();
+    PROCESS_INFORMATION child = {};
+    if (!CreateProcessW(program, commandLine, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                        nullptr, &startup, &child))
+        return 0;
+    VbUniqueHandle process(child.hProcess);
+    VbUniqueHandle thread(child.hThread);
+
+    WaitForSingleObject(process.Get(), kChildWaitMs);
+    DWORD exitCode = 1;
+    if (!GetExitCodeProcess(process.Get(), &exitCode)) exitCode = 1;
+    // STILL_ACTIVE (259) after the wait is a failure too; the child runs on.
+    return exitCode == 0 ? 1 : 0;
+}
+
+char* VbRunHiddenCapture(wchar_t* commandLine) noexcept {
+    wchar_t program[MAX_PATH];
+    if (!SystemProgramPath(commandLine, program)) return nullptr;
+
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    VbUniqueHandle readEnd;
+    VbUniqueHandle writeEnd;
+    if (!CreatePipe(readEnd.Put(), writeEnd.Put(), &inherit, 0)) return nullptr;
+    SetHandleInformation(readEnd.Get(), HANDLE_FLAG_INHERIT, 0);
+
+    STARTUPINFOW startup = HiddenStartup();
+    startup.dwFlags |= STARTF_USESTDHANDLES;
+    startup.hStdInput = nullptr;
+    startup.hStdOutput = writeEnd.Get();
+    startup.hStdError = writeEnd.Get();
+    PROCESS_INFORMATION child = {};
+    BOOL started = CreateProcessW(program, commandLine, nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                                  nullptr, nullptr, &startup, &child);
+    // Without our write end, the pipe breaks as soon as the child's copies are closed.
+    writeEnd.Reset();
+    if (!started) return nullptr;
+    VbUniqueHandle process(child.hProcess);
+    VbUniqueHandle thread(child.hThread);
+
+    VbUniqueMalloc text(static_cast<char*>(std::malloc(kFirstCapacity)));
+    if (!text) return nullptr;
+    std::size_t capacity = kFirstCapacity;
+    std::size_t position = 0;
+
+    // Anonymous pipes cannot be read with a time-out, so the loop looks before it
+    // reads: a child that keeps its output open forever cannot hold the agent.
+    const ULONGLONG deadline = GetTickCount64() + kChildWaitMs;
+    bool outOfTime = false;
+    char chunk[kChunkSize];
+    for (;;) {
+        DWORD available = 0;
+        if (!PeekNamedPipe(readEnd.Get(), nullptr, 0, nullptr, &available, nullptr)) break;
+        if (available == 0) {
+            ULONGLONG now = GetTickCount64();
+            if (now >= deadline) {
+                outOfTime = true;
+                break;
+            }
+            DWORD pause = static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, 10));
+            // Wakes at once when the child ends; once it has, a process that inherited
+            // the write end may still hold the pipe, so just pause.
+            if (WaitForSingleObject(process.Get(), pause) == WAIT_OBJECT_0) Sleep(1);
+            continue;
+        }
+        DWORD got = 0;
+        if (!ReadFile(readEnd.Get(), chunk, std::min(available, kChunkSize), &got, nullptr) ||
+            got == 0)
+            break;
+        if (position + got + 1 > capacity) {
+            char* grown = static_cast<char*>(std::realloc(text.Get(), capacity * 2));
+            if (grown == nullptr) break;  // keep what was gathered before this chunk
+            text.Release();
+            text.Reset(grown);
+            capacity *= 2;
+        }
+        std::memcpy(text.Get() + position, chunk, got);
+        position += got;
+    }
+    text.Get()[position] = '\0';
+
+    if (!outOfTime) WaitForSingleObject(process.Get(), kChildWaitMs);
+    return text.Release();
+}
