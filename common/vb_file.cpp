@@ -5,13 +5,13 @@
 
 bool VbReplaceFile(const wchar_t* target, const wchar_t* temp, std::span<const char> bytes,
                    DWORD moveFlags) noexcept {
-    VbUniqueFile file(
-        CreateFileW(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    VbUniqueFile file(CreateFileW(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return false;
     DWORD written = 0;
-    bool ok = WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                        nullptr) &&
-              written == bytes.size();
+    bool ok =
+        WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+        written == bytes.size();
     // Flushed before the rename, so that a power cut never leaves a short or empty target.
     ok = ok && FlushFileBuffers(file.Get());
     ok = CloseHandle(file.Release()) && ok;

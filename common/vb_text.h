@@ -12,7 +12,8 @@
 template <std::size_t N>
 constexpr std::string_view VbFieldText(const char (&field)[N]) noexcept {
     std::size_t n = 0;
-    while (n < N && field[n] != '\0') ++n;
+    while (n < N && field[n] != '\0')
+        ++n;
     return {field, n};
 }
 
@@ -29,7 +30,8 @@ inline std::size_t VbCopyBounded(std::span<char> field, std::string_view text) n
 // Joins parts into out with a terminator. A result that would not fit is never
 // cut: out is left empty and the result is false, so a shortened path is never used.
 template <class Char>
-bool VbJoin(std::span<Char> out, std::initializer_list<std::basic_string_view<Char>> parts) noexcept {
+bool VbJoin(std::span<Char> out,
+            std::initializer_list<std::basic_string_view<Char>> parts) noexcept {
     if (out.empty()) return false;
     std::size_t used = 0;
     for (auto part : parts) {
@@ -37,7 +39,8 @@ bool VbJoin(std::span<Char> out, std::initializer_list<std::basic_string_view<Ch
             out[0] = Char{};
             return false;
         }
-        for (Char c : part) out[used++] = c;
+        for (Char c : part)
+            out[used++] = c;
     }
     out[used] = Char{};
     return true;

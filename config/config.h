@@ -14,7 +14,7 @@ struct VbConfig {
     char hash[128];
     int32_t hasPassword;  // derived from hash being non-empty; never stored
     int32_t enabled;
-    int32_t siteCount;    // 0..VbMaxSites used slots of sites, from slot 0
+    int32_t siteCount;  // 0..VbMaxSites used slots of sites, from slot 0
     char sites[VbMaxSites][VbSiteSlotSize];
 };
 static_assert(sizeof(VbConfig::sites[0]) == 256, "the hosts block reads 256-byte slots");

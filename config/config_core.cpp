@@ -14,7 +14,8 @@ void SetFirstStartDefaults(VbConfig& config) noexcept {
 void AcceptConfigLine(VbConfig& config, int index, std::string_view piece) noexcept {
     // A NUL byte ends the line's text, as it does for the C string fgets fills.
     std::string_view line = piece.substr(0, piece.find('\0'));
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+        line.remove_suffix(1);
 
     switch (index) {
         case 0:
@@ -62,6 +63,7 @@ std::size_t FormatConfigText(const VbConfig& config, std::span<char> out) noexce
     line(VbFieldText(config.hash), sizeof config.hash - 1);
     line(config.enabled != 0 ? "1" : "0", 1);
     int count = std::clamp(config.siteCount, 0, VbMaxSites);
-    for (int i = 0; i < count; ++i) line(VbFieldText(config.sites[i]), VbSiteSlotSize - 1);
+    for (int i = 0; i < count; ++i)
+        line(VbFieldText(config.sites[i]), VbSiteSlotSize - 1);
     return used;
 }

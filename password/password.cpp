@@ -43,8 +43,8 @@ bool Sha256(std::span<const char> message, unsigned char (&digest)[kDigestBytes]
 std::size_t ComposeMessage(const char* salt, const char* password,
                            char (&message)[kMessageCapacity]) noexcept {
     std::size_t used = 0;
-    for (std::string_view part : {std::string_view(salt), std::string_view(":"),
-                                  std::string_view(password)}) {
+    for (std::string_view part :
+         {std::string_view(salt), std::string_view(":"), std::string_view(password)}) {
         std::size_t n = std::min(part.size(), kMessageCapacity - 1 - used);
         std::memcpy(message + used, part.data(), n);
         used += n;

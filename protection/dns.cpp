@@ -41,8 +41,8 @@ constexpr std::size_t kCommandCapacity = 1024;
 
 int RunCommand(const DnsCommand& command, std::wstring_view adapter) noexcept {
     wchar_t line[kCommandCapacity];
-    if (!VbJoin<wchar_t>(line, {command.head, adapter, command.middle, command.address,
-                                command.tail}))
+    if (!VbJoin<wchar_t>(line,
+                         {command.head, adapter, command.middle, command.address, command.tail}))
         return 0;
     return VbRunHidden(line);
 }
@@ -86,6 +86,10 @@ int ApplyToAllAdapters(int apply) noexcept {
 
 }  // namespace
 
-int VbApplyFamilyDns() noexcept { return ApplyToAllAdapters(1); }
+int VbApplyFamilyDns() noexcept {
+    return ApplyToAllAdapters(1);
+}
 
-int VbRevertDns() noexcept { return ApplyToAllAdapters(0); }
+int VbRevertDns() noexcept {
+    return ApplyToAllAdapters(0);
+}

@@ -11,7 +11,8 @@ namespace {
 // The name of one row, or an empty view when the line is not a row.
 std::string_view NameOfRow(std::string_view line) noexcept {
     line = line.substr(0, DnsLineMax);
-    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.remove_suffix(1);
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' '))
+        line.remove_suffix(1);
     std::size_t start = line.find_first_not_of(' ');
     if (start == std::string_view::npos) return {};
     line.remove_prefix(start);

@@ -52,7 +52,8 @@ void DeletePolicyValue(const wchar_t* keyPath, const wchar_t* name) noexcept {
 int VbLockdownBrowserDoh() noexcept {
     // Every write is attempted whatever the others did.
     int ok = 1;
-    for (const wchar_t* keyPath : kChromiumKeys) ok = SetStringPolicy(keyPath) && ok;
+    for (const wchar_t* keyPath : kChromiumKeys)
+        ok = SetStringPolicy(keyPath) && ok;
     ok = SetDwordPolicy(kFirefoxDohKey, L"Enabled", 0) && ok;
     ok = SetDwordPolicy(kFirefoxDohKey, L"Locked", 1) && ok;
     ok = SetDwordPolicy(kDnsClientKey, kDnsClientValue, 1) && ok;
@@ -61,7 +62,8 @@ int VbLockdownBrowserDoh() noexcept {
 
 int VbRevertBrowserDohLockdown() noexcept {
     // Values go, the keys above them stay: they may hold other policies.
-    for (const wchar_t* keyPath : kChromiumKeys) DeletePolicyValue(keyPath, kDohModeValue);
+    for (const wchar_t* keyPath : kChromiumKeys)
+        DeletePolicyValue(keyPath, kDohModeValue);
     // Refused when the key has a subkey; its values then stay.
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, kFirefoxDohKey);
     DeletePolicyValue(kDnsClientKey, kDnsClientValue);

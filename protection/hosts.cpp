@@ -64,7 +64,8 @@ int ApplyBlockInternal(const char (*sites)[VbSiteSlotSize], int siteCount) noexc
     std::unique_ptr<char[]> updated(new (std::nothrow) char[newSize + 1]);
     if (!updated) return 0;
     std::size_t length = WriteNewHosts(retained, sites, siteCount, {updated.get(), newSize});
-        return VbReplaceFile(paths.hosts, paths.temp, {updated.get(), length}, MOVEFILE_REPLACE_EXISTING)
+    return VbReplaceFile(paths.hosts, paths.temp, {updated.get(), length},
+                         MOVEFILE_REPLACE_EXISTING)
                ? 1
                : 0;
 }
@@ -75,4 +76,6 @@ int VbApplyHostsBlock(const char (*sites)[VbSiteSlotSize], int siteCount) noexce
     return ApplyBlockInternal(sites, siteCount);
 }
 
-int VbClearHostsBlock() noexcept { return ApplyBlockInternal(nullptr, 0); }
+int VbClearHostsBlock() noexcept {
+    return ApplyBlockInternal(nullptr, 0);
+}

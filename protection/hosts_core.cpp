@@ -19,7 +19,8 @@ std::string_view Entry(const char (*sites)[VbSiteSlotSize], int i) noexcept {
 std::size_t BlockSize(const char (*sites)[VbSiteSlotSize], int count) noexcept {
     if (count == 0) return 0;
     std::size_t size = HostsBeginMarker.size() + HostsEndMarker.size();
-    for (int i = 0; i < count; ++i) size += 44 + 4 * Entry(sites, i).size();
+    for (int i = 0; i < count; ++i)
+        size += 44 + 4 * Entry(sites, i).size();
     return size;
 }
 

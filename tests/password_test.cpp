@@ -49,7 +49,8 @@ TEST(PasswordHash, VerifyMatchesOnlyTheExactStoredText) {
     EXPECT_EQ(VbVerifyPassword("0123456789abcdef0123456789abcdee", stored.c_str(), "secret"), 0);
 
     std::string upper = stored;
-    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (char& c : upper)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     EXPECT_EQ(VbVerifyPassword(kSalt, upper.c_str(), "secret"), 0);
     EXPECT_EQ(VbVerifyPassword(kSalt, (stored + " ").c_str(), "secret"), 0);
     EXPECT_EQ(VbVerifyPassword(kSalt, "", "secret"), 0);

@@ -70,7 +70,8 @@ TEST(ConfigText, SiteLinesBlankSkippedSpacesKeptAndCappedAtSixtyFour) {
     EXPECT_STREQ(config.sites[2], "\tb.example ");
 
     std::string seventy = "s\nh\n1\n";
-    for (int i = 0; i < 70; ++i) seventy += "site" + std::to_string(i) + ".example\n";
+    for (int i = 0; i < 70; ++i)
+        seventy += "site" + std::to_string(i) + ".example\n";
     VbConfig full = Parse(seventy);
     ASSERT_EQ(full.siteCount, 64);
     EXPECT_STREQ(full.sites[63], "site63.example");
@@ -140,7 +141,8 @@ TEST(ConfigText, RoundTripGivesTheRecordBack) {
     config.hasPassword = 1;
     config.enabled = 1;
     config.siteCount = 64;
-    for (int i = 0; i < 64; ++i) std::memset(config.sites[i], 'a' + i % 26, 255);
+    for (int i = 0; i < 64; ++i)
+        std::memset(config.sites[i], 'a' + i % 26, 255);
 
     VbConfig back = Parse(Format(config));
     EXPECT_EQ(0, std::memcmp(&config, &back, sizeof config));

@@ -41,7 +41,7 @@ TEST(InterfaceListing, NameKeepsInnerSpacesAndLosesTrailingOnes) {
 }
 
 TEST(InterfaceListing, LinesThatAreNotRowsAreIgnored) {
-    EXPECT_EQ(Names("12 25 1500 connected\r\n"), Strings{});    // four columns only
+    EXPECT_EQ(Names("12 25 1500 connected\r\n"), Strings{});     // four columns only
     EXPECT_EQ(Names("12 25 1500 connected   \r\n"), Strings{});  // and trailing spaces
     EXPECT_EQ(Names("Idx Met MTU State Name\n---- -- -- -- --\n\n   \n"), Strings{});
     EXPECT_EQ(Names("x12 25 1500 connected Eth\n"), Strings{});
@@ -68,8 +68,7 @@ TEST(InterfaceListing, AtMostThirtyTwoNamesOfAtMost255Bytes) {
 TEST(InterfaceListing, LongLinesAreCutAt511BytesAndTheNextLineStillCounts) {
     // Columns take 20 bytes, so the name is what is left of the first 511 bytes.
     std::string row = "5 25 1500 connected " + std::string(600, 'a') + "\n";
-    EXPECT_EQ(Names(row + "6 25 1500 connected Next\n"),
-              (Strings{std::string(255, 'a'), "Next"}));
+    EXPECT_EQ(Names(row + "6 25 1500 connected Next\n"), (Strings{std::string(255, 'a'), "Next"}));
     // A name that starts beyond byte 511 is not there.
     std::string farName = "5 25 1500 connected" + std::string(600, ' ') + "far\n";
     EXPECT_EQ(Names(farName), Strings{});

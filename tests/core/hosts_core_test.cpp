@@ -15,7 +15,8 @@ struct Sites {
     char slots[VbMaxSites][VbSiteSlotSize] = {};
     int count = 0;
     Sites(std::initializer_list<std::string> names) {
-        for (const auto& name : names) std::strncpy(slots[count++], name.c_str(), 255);
+        for (const auto& name : names)
+            std::strncpy(slots[count++], name.c_str(), 255);
     }
 };
 
@@ -27,7 +28,9 @@ std::string Apply(std::string_view content, const Sites& sites) {
     return std::string(out.data(), n);
 }
 
-std::string Clear(std::string_view content) { return Apply(content, {}); }
+std::string Clear(std::string_view content) {
+    return Apply(content, {});
+}
 
 const std::string kBegin = "# >>> Vellumbrook >>>\r\n";
 const std::string kEnd = "# <<< Vellumbrook <<<\r\n";
@@ -84,9 +87,8 @@ TEST(HostsBlock, OnlyTheFirstOfTwoBlocksIsReplaced) {
     std::string once = Apply("h\r\n" + first + second, {"three.example"});
     EXPECT_EQ(once, "h\r\n" + second + kBegin + Lines("three.example") + kEnd);
     // The next call removes the block written last time from its new position.
-    EXPECT_EQ(Apply(once, {"three.example"}),
-              "h\r\n" + kBegin + Lines("three.example") + kEnd + kBegin + Lines("three.example") +
-                  kEnd);
+    EXPECT_EQ(Apply(once, {"three.example"}), "h\r\n" + kBegin + Lines("three.example") + kEnd +
+                                                  kBegin + Lines("three.example") + kEnd);
 }
 
 TEST(HostsBlock, MarkersWithLfOnlyAreNotRecognised) {
@@ -100,10 +102,11 @@ TEST(HostsBlock, UnfinishedLastLineGetsALineBreakBeforeTheBlock) {
     std::string once = Apply(user, {"a.example"});
     EXPECT_EQ(once, user + "\r\n" + kBegin + Lines("a.example") + kEnd);
     EXPECT_EQ(Apply(once, {"a.example"}), once);  // byte-stable
-    EXPECT_EQ(Clear(once), user + "\r\n");         // the line break stays
+    EXPECT_EQ(Clear(once), user + "\r\n");        // the line break stays
     // A clear adds nothing, and an LF-only line end is finished already.
     EXPECT_EQ(Clear(user), user);
-    EXPECT_EQ(Apply("unix line\n", {"a.example"}), "unix line\n" + kBegin + Lines("a.example") + kEnd);
+    EXPECT_EQ(Apply("unix line\n", {"a.example"}),
+              "unix line\n" + kBegin + Lines("a.example") + kEnd);
     // Lines the user added after the block without a final line break.
     std::string added = "h\r\n" + kBegin + Lines("a.example") + kEnd + "10.0.0.9 added";
     std::string moved = Apply(added, {"a.example"});
@@ -124,7 +127,8 @@ TEST(HostsBlock, EntriesAreWrittenWholeAndUnchanged) {
 
 TEST(HostsBlock, SixtyFourLongEntriesGiveTheLargestBlock) {
     Sites sites{};
-    for (int i = 0; i < 64; ++i) std::memset(sites.slots[i], 'a' + i % 26, 255);
+    for (int i = 0; i < 64; ++i)
+        std::memset(sites.slots[i], 'a' + i % 26, 255);
     sites.count = 64;
     EXPECT_EQ(Apply("", sites).size(), 68142u);
     sites.count = 500;  // never more than the 64 slots

@@ -99,9 +99,9 @@ TEST_F(ConfigFile, FailedReplacementLeavesTheOldFileAndNoTemporaryFile) {
     const std::string old = "old-salt\nold-hash\n0\nold.example\n";
     Plant(old);
     // Open without delete sharing: the rename over it must fail.
-    HANDLE reader = CreateFileW(TestConfigPath().c_str(), GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                nullptr);
+    HANDLE reader =
+        CreateFileW(TestConfigPath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(reader, INVALID_HANDLE_VALUE);
     VbConfig config = Sample();
     EXPECT_EQ(VbSaveConfig(&config), 0);
@@ -137,4 +137,80 @@ TEST_F(ConfigFile, FileInPlaceOfTheFolderMakesTheSaveFail) {
     EXPECT_EQ(VbSaveConfig(&config), 0);
     EXPECT_EQ(ReadAll(TestConfigDir()), "not a folder");
     DeleteFileW(TestConfigDir().c_str());
+}
+
+#include <sddl.h>
+
+#include "config/config_folder.h"
+
+namespace {
+
+std::wstring SidText(PSID sid) {
+    LPWSTR text = nullptr;
+    if (!ConvertSidToStringSidW(sid, &text)) return L"?";
+    std::wstring result = text;
+    LocalFree(text);
+    return result;
+}
+
+}  // namespace
+
+TEST(ConfigFolderSecurity, OnlySystemAndAdministratorsHaveAccess) {
+    VbUniqueLocal descriptor = BuildConfigFolderDescriptor();
+    ASSERT_TRUE(descriptor);
+    PSID owner = nullptr;
+    BOOL defaulted = FALSE;
+    ASSERT_TRUE(GetSecurityDescriptorOwner(descriptor.Get(), &owner, &defaulted));
+    EXPECT_EQ(SidText(owner), L"S-1-5-32-544");  // Administrators
+
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    ASSERT_TRUE(GetSecurityDescriptorControl(descriptor.Get(), &control, &revision));
+    EXPECT_TRUE(control & SE_DACL_PROTECTED);  // nothing inherited from ProgramData
+
+    BOOL present = FALSE;
+    PACL dacl = nullptr;
+    ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor.Get(), &present, &dacl, &defaulted));
+    ASSERT_TRUE(present && dacl != nullptr);
+    ASSERT_EQ(dacl->AceCount, 2);
+    const wchar_t* expected[] = {L"S-1-5-18", L"S-1-5-32-544"};  // SYSTEM, Administrators
+    for (DWORD i = 0; i < 2; ++i) {
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        ASSERT_TRUE(GetAce(dacl, i, reinterpret_cast<void**>(&ace)));
+        EXPECT_EQ(ace->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
+        EXPECT_EQ(ace->Header.AceFlags, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
+        EXPECT_EQ(ace->Mask, static_cast<DWORD>(FILE_ALL_ACCESS));
+        EXPECT_EQ(SidText(&ace->SidStart), expected[i]);
+    }
+}
+
+TEST_F(ConfigFile, EnsureCreatesTheFolderAndAcceptsAnExistingOne) {
+    EXPECT_EQ(VbEnsureConfigDir(), 1);
+    EXPECT_TRUE(GetFileAttributesW(TestConfigDir().c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_EQ(VbEnsureConfigDir(), 1);
+    RemoveFolder(TestConfigDir());
+    WriteAll(TestConfigDir(), "a file, not a folder");
+    EXPECT_EQ(VbEnsureConfigDir(), 0);
+    DeleteFileW(TestConfigDir().c_str());
+}
+
+// The harness runs this suite with the agent's folder made a link to another
+// folder before the program starts (a Unix symbolic link, which Wine shows as a
+// reparse point). Nothing may be read from or written through the link.
+TEST(ConfigFolderLink, LinkedFolderIsNeitherFollowedNorReSecured) {
+    DWORD attributes = GetFileAttributesW(TestConfigDir().c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        GTEST_SKIP() << "the agent's folder is not a link in this run";
+    std::wstring target = L"C:\\link-target";
+    WriteAll(target + L"\\config.dat", "s\nh\n0\nplanted.example\n");
+
+    VbConfig config;
+    EXPECT_EQ(VbLoadConfig(&config), 0);
+    EXPECT_EQ(config.enabled, 1);  // defaults, not the planted switch
+    EXPECT_EQ(config.siteCount, 0);
+    EXPECT_EQ(VbEnsureConfigDir(), 0);
+    VbConfig other = Sample();
+    EXPECT_EQ(VbSaveConfig(&other), 0);
+    EXPECT_EQ(ReadAll(target + L"\\config.dat"), "s\nh\n0\nplanted.example\n");
+    EXPECT_FALSE(PathExists(target + L"\\config.dat.vb_tmp"));
 }

@@ -23,7 +23,8 @@ protected:
     char sites_[VbMaxSites][VbSiteSlotSize] = {};
     void SetSites(std::initializer_list<const char*> names) {
         int i = 0;
-        for (const char* name : names) std::strcpy(sites_[i++], name);
+        for (const char* name : names)
+            std::strcpy(sites_[i++], name);
     }
 };
 
@@ -114,7 +115,9 @@ TEST_F(HostsFile, FailedReplacementRemovesTheTemporaryFile) {
 
 TEST_F(HostsFile, Utf16FileKeepsItsBytesAndOneBlock) {
     using namespace std::string_literals;
-    const std::string utf16 = "\xFF\xFE" "1\0002\0007\0.\0000\0.\0000\0.\0001\0 \0x\0\r\0\n\0"s;
+    const std::string utf16 =
+        "\xFF\xFE"
+        "1\0002\0007\0.\0000\0.\0000\0.\0001\0 \0x\0\r\0\n\0"s;
     WriteAll(TestHostsPath(), utf16);
     SetSites({"a.example"});
     ASSERT_EQ(VbApplyHostsBlock(sites_, 1), 1);

@@ -18,7 +18,9 @@ std::wstring TestSystemDir() {
     return buffer;
 }
 
-std::wstring TestHostsPath() { return TestSystemDir() + L"\\drivers\\etc\\hosts"; }
+std::wstring TestHostsPath() {
+    return TestSystemDir() + L"\\drivers\\etc\\hosts";
+}
 
 std::wstring TestConfigDir() {
     wchar_t buffer[MAX_PATH];
@@ -26,7 +28,9 @@ std::wstring TestConfigDir() {
     return std::wstring(buffer) + L"\\Vellumbrook";
 }
 
-std::wstring TestConfigPath() { return TestConfigDir() + L"\\config.dat"; }
+std::wstring TestConfigPath() {
+    return TestConfigDir() + L"\\config.dat";
+}
 
 std::optional<std::string> ReadAll(const std::wstring& path) {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -35,7 +39,8 @@ std::optional<std::string> ReadAll(const std::wstring& path) {
     std::string bytes;
     char chunk[65536];
     DWORD got = 0;
-    while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got != 0) bytes.append(chunk, got);
+    while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got != 0)
+        bytes.append(chunk, got);
     CloseHandle(file);
     return bytes;
 }

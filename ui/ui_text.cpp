@@ -1,0 +1,108 @@
+// Password and site-list text of the agent's windows.
+#include "ui/ui_text.h"
+
+#include <cstring>
+
+#include "common/vb_text.h"
+
+namespace {
+
+bool IsHighSurrogate(char16_t unit) noexcept {
+    return unit >= 0xD800 && unit <= 0xDBFF;
+}
+bool IsLowSurrogate(char16_t unit) noexcept {
+    return unit >= 0xDC00 && unit <= 0xDFFF;
+}
+
+// Encodes one code point; returns its length in bytes.
+std::size_t EncodeUtf8(char32_t point, char (&bytes)[4]) noexcept {
+    if (point < 0x80) {
+        bytes[0] = static_cast<char>(point);
+        return 1;
+    }
+    if (point < 0x800) {
+        bytes[0] = static_cast<char>(0xC0 | (point >> 6));
+        bytes[1] = static_cast<char>(0x80 | (point & 0x3F));
+        return 2;
+    }
+    if (point < 0x10000) {
+        bytes[0] = static_cast<char>(0xE0 | (point >> 12));
+        bytes[1] = static_cast<char>(0x80 | ((point >> 6) & 0x3F));
+        bytes[2] = static_cast<char>(0x80 | (point & 0x3F));
+        return 3;
+    }
+    bytes[0] = static_cast<char>(0xF0 | (point >> 18));
+    bytes[1] = static_cast<char>(0x80 | ((point >> 12) & 0x3F));
+    bytes[2] = static_cast<char>(0x80 | ((point >> 6) & 0x3F));
+    bytes[3] = static_cast<char>(0x80 | (point & 0x3F));
+    return 4;
+}
+
+bool IsSiteByte(char16_t unit) noexcept {
+    return (unit >= u'a' && unit <= u'z') || (unit >= u'A' && unit <= u'Z') ||
+           (unit >= u'0' && unit <= u'9') || unit == u'-' || unit == u'.';
+}
+
+std::u16string_view Trim(std::u16string_view line) noexcept {
+    while (!line.empty() && (line.front() == u' ' || line.front() == u'\t'))
+        line.remove_prefix(1);
+    while (!line.empty() && (line.back() == u' ' || line.back() == u'\t'))
+        line.remove_suffix(1);
+    return line;
+}
+
+}  // namespace
+
+std::size_t Utf16ToUtf8Cut(std::u16string_view text, std::span<char> out) noexcept {
+    if (out.empty()) return 0;
+    std::size_t used = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char32_t point = text[i];
+        if (IsHighSurrogate(text[i]) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
+            point =
+                0x10000 + ((char32_t{text[i]} - 0xD800) << 10) + (char32_t{text[i + 1]} - 0xDC00);
+            ++i;
+        } else if (IsHighSurrogate(text[i]) || IsLowSurrogate(text[i])) {
+            point = 0xFFFD;  // an unpaired half, as the platform converts it
+        }
+        char bytes[4];
+        std::size_t length = EncodeUtf8(point, bytes);
+        if (used + length > out.size() - 1) break;  // never half a character
+        std::memcpy(out.data() + used, bytes, length);
+        used += length;
+    }
+    out[used] = '\0';
+    return used;
+}
+
+SiteListOutcome ParseSiteList(std::u16string_view text, VbConfig& config) noexcept {
+    SiteListOutcome outcome = {};
+    config.siteCount = 0;
+    auto ignore = [&outcome](std::u16string_view line) {
+        if (outcome.shownCount < SiteListOutcome::Shown) outcome.shown[outcome.shownCount++] = line;
+        ++outcome.ignoredCount;
+    };
+    while (!text.empty()) {
+        std::size_t end = text.find_first_of(u"\r\n");
+        std::u16string_view line = Trim(text.substr(0, end));
+        text.remove_prefix(end == std::u16string_view::npos ? text.size() : end + 1);
+        if (line.empty()) continue;
+        if (config.siteCount >= VbMaxSites) {
+            ignore(line);
+            continue;
+        }
+        bool valid = true;
+        for (char16_t unit : line)
+            valid = valid && IsSiteByte(unit);
+        if (!valid) {
+            ignore(line);
+            continue;
+        }
+        char ascii[VbSiteSlotSize];
+        std::size_t length = line.size() < VbSiteSlotSize - 1 ? line.size() : VbSiteSlotSize - 1;
+        for (std::size_t i = 0; i < length; ++i)
+            ascii[i] = static_cast<char>(line[i]);
+        VbCopyBounded(config.sites[config.siteCount++], std::string_view(ascii, length));
+    }
+    return outcome;
+}

@@ -1,0 +1,30 @@
+// The text work of the agent's windows, without any I/O or Windows header:
+// passwords from UTF-16 boxes to bounded UTF-8, and the site list typed by the parent.
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <string_view>
+
+#include "config/config.h"
+
+inline constexpr std::size_t PasswordBytesMax = 127;
+
+// Converts UTF-16 to UTF-8 as the platform does (an unpaired surrogate becomes
+// U+FFFD) and keeps the longest run of whole characters that fits in
+// out.size() - 1 bytes, then a NUL. Returns the number of bytes before the NUL.
+std::size_t Utf16ToUtf8Cut(std::u16string_view text, std::span<char> out) noexcept;
+
+// Lines the parent typed that were not stored.
+struct SiteListOutcome {
+    static constexpr int Shown = 5;
+    int ignoredCount;                  // refused lines and lines past the 64th name
+    int shownCount;                    // how many of them follow, in order
+    std::u16string_view shown[Shown];  // views into the parsed text
+};
+
+// Turns the edit box's text into config's site list. A line is trimmed of spaces
+// and tabs; blank lines are skipped; a line of ASCII letters, digits, '-' and '.'
+// is stored as its first 255 bytes, case kept, up to 64 names. Other lines are
+// reported in the outcome, not stored.
+SiteListOutcome ParseSiteList(std::u16string_view text, VbConfig& config) noexcept;
