@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "common/vb_handle.h"
 #include "config/config.h"
 #include "protection/dns.h"
 #include "protection/enforce.h"
@@ -17,6 +18,8 @@ namespace {
 
 constexpr UINT WM_TRAYICON = WM_APP + 1;
 constexpr UINT_PTR IDT_ENFORCE = 3001;
+constexpr UINT IDM_SETTINGS = 2001;
+constexpr UINT IDM_QUIT = 2002;
 constexpr UINT kEnforcePeriodMs = 60000;
 constexpr wchar_t kTrayClass[] = L"VBTrayWnd";
 constexpr wchar_t kMutexName[] = L"Global\\VellumbrookAgentMutex";
@@ -50,20 +53,89 @@ void AllowTaskbarCreated(HWND window) noexcept {
     if (filter != nullptr) filter(window, g_taskbarCreated, MSGFLT_ALLOW, nullptr);
 }
 
+// The tip says what the configuration asks for; an unreadable one changes nothing.
+void UpdateTip() noexcept {
+    VbConfig config;
+    if (!VbLoadConfig(&config)) return;
+    lstrcpynW(g_nid.szTip,
+              config.enabled ? L"Vellumbrook - protection active"
+                             : L"Vellumbrook - protection désactivée",
+              ARRAYSIZE(g_nid.szTip));
+}
+
+// The icon as g_nid describes it; an icon whose first NIM_ADD failed (Explorer was
+// not ready yet) is added now.
+void RefreshTrayIcon() noexcept {
+    if (!Shell_NotifyIconW(NIM_MODIFY, &g_nid)) Shell_NotifyIconW(NIM_ADD, &g_nid);
+}
+
+void EnforceNow() noexcept {
+    VbEnforceFromConfig();
+    UpdateTip();
+}
+
 LRESULT OnCreate(HWND window) noexcept {
     FillTrayIcon(window);
     AllowTaskbarCreated(window);
     Shell_NotifyIconW(NIM_ADD, &g_nid);
-    VbEnforceFromConfig();
+    EnforceNow();
+    Shell_NotifyIconW(NIM_MODIFY, &g_nid);
     SetTimer(window, IDT_ENFORCE, kEnforcePeriodMs, nullptr);
     return 0;
 }
 
 LRESULT OnTimer(WPARAM timer) noexcept {
     if (timer != IDT_ENFORCE) return 0;
-    VbEnforceFromConfig();
-    // An icon whose first NIM_ADD failed (Explorer was not ready yet) is added now.
-    if (!Shell_NotifyIconW(NIM_MODIFY, &g_nid)) Shell_NotifyIconW(NIM_ADD, &g_nid);
+    EnforceNow();
+    RefreshTrayIcon();
+    return 0;
+}
+
+void ShowTrayMenu(HWND window) noexcept {
+    POINT cursor;
+    GetCursorPos(&cursor);
+    VbUniqueMenu menu(CreatePopupMenu());
+    if (!menu) return;
+    AppendMenuW(menu.Get(), MF_STRING, IDM_SETTINGS, L"Paramètres…");
+    AppendMenuW(menu.Get(), MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(menu.Get(), MF_STRING, IDM_QUIT, L"Quitter");
+    // The window must be foreground, or the menu does not close when the user
+    // clicks elsewhere.
+    SetForegroundWindow(window);
+    TrackPopupMenu(menu.Get(), TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, window, nullptr);
+    // Without a message after it, the menu may fail to close or to open again.
+    PostMessageW(window, WM_NULL, 0, 0);
+}
+
+void OpenSettings(HWND window) noexcept {
+    VbShowSettingsFlow(window);
+    // The settings may have switched protection on or off.
+    UpdateTip();
+    RefreshTrayIcon();
+}
+
+LRESULT OnTrayIcon(HWND window, LPARAM event) noexcept {
+    switch (LOWORD(event)) {
+        case WM_RBUTTONUP:
+        case WM_CONTEXTMENU:
+            ShowTrayMenu(window);
+            break;
+        case WM_LBUTTONDBLCLK:
+            OpenSettings(window);
+            break;
+    }
+    return 0;
+}
+
+LRESULT OnCommand(HWND window, WPARAM command) noexcept {
+    switch (LOWORD(command)) {
+        case IDM_SETTINGS:
+            OpenSettings(window);
+            break;
+        case IDM_QUIT:
+            if (VbConfirmPasswordForExit(window)) DestroyWindow(window);
+            break;
+    }
     return 0;
 }
 
@@ -79,6 +151,10 @@ LRESULT CALLBACK TrayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
             return OnCreate(window);
         case WM_TIMER:
             return OnTimer(wParam);
+        case WM_TRAYICON:
+            return OnTrayIcon(window, lParam);
+        case WM_COMMAND:
+            return OnCommand(window, wParam);
         case WM_DESTROY:
             return OnDestroy();
         default:
@@ -126,7 +202,10 @@ int RunAgent(HINSTANCE instance, const char* commandLine) noexcept {
         return 1;
     }
 
-    // First run: the access flow opens here when no password is set yet.
+    // First run: the parent chooses a password before anything else. An unreadable
+    // configuration is not a first run.
+    VbConfig config;
+    if (VbLoadConfig(&config) && !config.hasPassword) OpenSettings(tray);
 
     MSG message = {};
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {

@@ -31,6 +31,9 @@ std::string_view NameOfRow(std::string_view line) noexcept {
 
 void ParseInterfaceListing(std::string_view listing, AdapterNameList& out) noexcept {
     std::memset(&out, 0, sizeof out);
+    // Text ends at a NUL, as in the C string the agent captures: past it, a name
+    // would be stored cut short, or empty.
+    listing = listing.substr(0, listing.find('\0'));
     while (!listing.empty() && out.count < DnsMaxAdapters) {
         std::size_t end = listing.find('\n');
         std::string_view line = listing.substr(0, end);

@@ -16,5 +16,6 @@ struct AdapterNameList {
 
 // Each row is "Idx Met MTU State Name": the name is everything from the fifth
 // space-separated column to the end of the line, inner spaces included. Lines
-// that do not start with a digit (headings, the dashed line) are not rows.
+// that do not start with a digit (headings, the dashed line) are not rows. The
+// listing ends at its first NUL byte.
 void ParseInterfaceListing(std::string_view listing, AdapterNameList& out) noexcept;

@@ -12,7 +12,9 @@
 
 namespace {
 
-constexpr DWORD kEditStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_PASSWORD;
+// ES_AUTOHSCROLL: without it a box takes no more text than it shows, so a password
+// that fills the wider set box could not be typed whole into the narrower enter box.
+constexpr DWORD kEditStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_PASSWORD | ES_AUTOHSCROLL;
 constexpr DWORD kOkStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON;
 constexpr DWORD kButtonStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP;
 constexpr DWORD kLabelStyle = WS_CHILD | WS_VISIBLE;

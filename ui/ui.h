@@ -5,3 +5,11 @@
 
 // Fonts, brushes and the header icon, made once per process; remembers the instance.
 void VbUiInit(HINSTANCE instance) noexcept;
+
+// The way into the settings: the parent's password first, or a new one when none
+// is set, then the settings window. Returns when the window is closed or a dialog
+// was cancelled; 1 when the settings window was shown.
+int VbShowSettingsFlow(HWND owner) noexcept;
+
+// 1 when the agent may quit: no password is set, or the parent typed it.
+int VbConfirmPasswordForExit(HWND owner) noexcept;

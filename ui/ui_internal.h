@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include "config/config.h"
 #include "ui/ui.h"
 
 // Control ids are unique within one window only.
@@ -84,7 +85,6 @@ void WakeModalLoop() noexcept;
 // The password dialogs. Both return 1 with the accepted text, UTF-8, NUL-terminated,
 // at most 127 bytes, in passwordOut (128 bytes); 0 when cancelled or closed, and
 // then passwordOut is not written.
-struct VbConfig;
 
 struct EnterPasswordState {
     const VbConfig* config;  // verified against its salt and hash
@@ -115,3 +115,20 @@ inline constexpr COLORREF WarningColour = RGB(180, 35, 24);
 
 // Shows one of the agent's warnings, owned by owner.
 void ShowWarning(HWND owner, const wchar_t* text) noexcept;
+
+// The settings window: the parent's working copy of the configuration and the
+// controls that edit it.
+struct SettingsState {
+    VbConfig config;
+    HWND protectCheck;
+    HWND sitesEdit;
+    HWND statusLine;
+    COLORREF statusColour;  // green after success, red after a failure
+};
+
+LRESULT CALLBACK SettingsProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
+extern const ModalWindowKind SettingsWindowKind;
+
+// Puts a new salt and the hash of password into config, and sets hasPassword.
+// False, with config untouched, when the salt or the hash could not be made.
+bool SetNewPassword(VbConfig& config, const char* password) noexcept;

@@ -106,3 +106,62 @@ SiteListOutcome ParseSiteList(std::u16string_view text, VbConfig& config) noexce
     }
     return outcome;
 }
+
+namespace {
+
+// Appends to a NUL-terminated text in a fixed buffer, dropping what does not fit.
+class TextBuilder {
+public:
+    explicit TextBuilder(std::span<char16_t> out) noexcept : out_(out) {
+        if (!out_.empty()) out_[0] = u'\0';
+    }
+    TextBuilder& operator<<(std::u16string_view text) noexcept {
+        for (char16_t unit : text) {
+            if (used_ + 1 >= out_.size()) break;
+            out_[used_++] = unit;
+        }
+        if (!out_.empty()) out_[used_] = u'\0';
+        return *this;
+    }
+    TextBuilder& operator<<(int number) noexcept {
+        char16_t digits[12];
+        std::size_t n = 0;
+        unsigned value = number < 0 ? 0u : static_cast<unsigned>(number);
+        do
+            digits[n++] = static_cast<char16_t>(u'0' + value % 10);
+        while ((value /= 10) != 0);
+        char16_t ordered[12];
+        for (std::size_t i = 0; i < n; ++i)
+            ordered[i] = digits[n - 1 - i];
+        return *this << std::u16string_view(ordered, n);
+    }
+    std::size_t Length() const noexcept { return used_; }
+
+private:
+    std::span<char16_t> out_;
+    std::size_t used_ = 0;
+};
+
+constexpr std::size_t kShownLineMax = 60;
+
+}  // namespace
+
+std::size_t DescribeIgnoredLines(const SiteListOutcome& outcome, std::span<char16_t> out) noexcept {
+    TextBuilder text(out);
+    if (outcome.ignoredCount <= 0) return 0;
+    if (outcome.ignoredCount == 1)
+        text << u"1 ligne n'a pas été enregistrée :\n\n";
+    else
+        text << outcome.ignoredCount << u" lignes n'ont pas été enregistrées :\n\n";
+    for (int i = 0; i < outcome.shownCount; ++i) {
+        std::u16string_view line = outcome.shown[i];
+        text << u"    " << line.substr(0, kShownLineMax)
+             << (line.size() > kShownLineMax ? u"…" : u"") << u"\n";
+    }
+    int more = outcome.ignoredCount - outcome.shownCount;
+    if (more == 1) text << u"    … et 1 autre\n";
+    if (more > 1) text << u"    … et " << more << u" autres\n";
+    text << u"\nUn site s'écrit avec des lettres sans accent, des chiffres, des tirets et des "
+            u"points, sans espace ; la liste en garde 64 au plus.";
+    return text.Length();
+}

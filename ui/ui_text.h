@@ -28,3 +28,7 @@ struct SiteListOutcome {
 // is stored as its first 255 bytes, case kept, up to 64 names. Other lines are
 // reported in the outcome, not stored.
 SiteListOutcome ParseSiteList(std::u16string_view text, VbConfig& config) noexcept;
+
+// The warning that tells the parent which lines were not stored, NUL-terminated
+// in out (cut if out is too small). Returns its length in UTF-16 units.
+std::size_t DescribeIgnoredLines(const SiteListOutcome& outcome, std::span<char16_t> out) noexcept;

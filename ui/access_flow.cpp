@@ -1,0 +1,116 @@
+// The only ways from the tray icon into what the parent controls: the settings
+// (behind the password, or behind choosing one) and quitting.
+#include <windows.h>
+
+#include <cstring>
+
+#include "common/vb_text.h"
+#include "config/config.h"
+#include "password/password.h"
+#include "ui/ui_internal.h"
+
+namespace {
+
+constexpr wchar_t kUnreadableText[] =
+    L"Impossible de lire les paramètres de Vellumbrook. Réessayez dans un instant.";
+constexpr wchar_t kFirstPasswordFailedText[] =
+    L"Le mot de passe n'a pas pu être créé. Rien n'a été enregistré.";
+
+// Set while a flow or the quit prompt has a window open.
+bool g_flowOpen = false;
+
+class FlowGuard {
+public:
+    FlowGuard() noexcept { g_flowOpen = true; }
+    ~FlowGuard() { g_flowOpen = false; }
+    FlowGuard(const FlowGuard&) = delete;
+    FlowGuard& operator=(const FlowGuard&) = delete;
+};
+
+BOOL CALLBACK FindUsableWindow(HWND window, LPARAM found) noexcept {
+    // The window the parent can act on: shown and not disabled by a modal child.
+    if (IsWindowVisible(window) && IsWindowEnabled(window)) {
+        *reinterpret_cast<HWND*>(found) = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// A second flow on top of an open one would let two windows save over each
+// other: the open one comes to the front instead.
+void BringOpenFlowToFront() noexcept {
+    HWND window = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), FindUsableWindow, reinterpret_cast<LPARAM>(&window));
+    if (window != nullptr) {
+        SetForegroundWindow(window);
+        BringWindowToTop(window);
+    }
+}
+
+// An unreadable file is never taken for a first start: that would let whoever
+// holds it open choose a new password and wipe the site list.
+bool LoadOrWarn(HWND owner, VbConfig& config) noexcept {
+    if (VbLoadConfig(&config)) return true;
+    ShowWarning(owner, kUnreadableText);
+    return false;
+}
+
+}  // namespace
+
+bool SetNewPassword(VbConfig& config, const char* password) noexcept {
+    char salt[64];
+    char hash[128];
+    if (!VbGenerateSalt(salt, sizeof salt) || !VbHashPassword(salt, password, hash, sizeof hash))
+        return false;
+    VbCopyBounded(config.salt, VbFieldText(salt));
+    VbCopyBounded(config.hash, VbFieldText(hash));
+    config.hasPassword = 1;
+    return true;
+}
+
+int VbShowSettingsFlow(HWND owner) noexcept {
+    if (g_flowOpen) {
+        BringOpenFlowToFront();
+        return 0;
+    }
+    FlowGuard guard;
+    SettingsState state;
+    std::memset(&state, 0, sizeof state);
+    VbConfig& config = state.config;
+    if (!LoadOrWarn(owner, config)) return 0;
+
+    char password[128];
+    if (!config.hasPassword) {
+        if (!ShowSetPasswordDialog(owner, password)) return 0;
+        bool made = SetNewPassword(config, password);
+        SecureZeroMemory(password, sizeof password);
+        if (!made) {
+            ShowWarning(owner, kFirstPasswordFailedText);
+            return 0;
+        }
+        // The switch and the list are saved as loaded: on a first start, protection
+        // on and no sites.
+        VbSaveConfig(&config);
+    } else {
+        int right = ShowEnterPasswordDialog(owner, &config, password);
+        SecureZeroMemory(password, sizeof password);
+        if (!right) return 0;
+    }
+    RunModalWindow(SettingsWindowKind, owner, &state);
+    return 1;
+}
+
+int VbConfirmPasswordForExit(HWND owner) noexcept {
+    if (g_flowOpen) {
+        BringOpenFlowToFront();
+        return 0;
+    }
+    FlowGuard guard;
+    VbConfig config;
+    if (!LoadOrWarn(owner, config)) return 0;
+    if (!config.hasPassword) return 1;
+    char password[128];
+    int right = ShowEnterPasswordDialog(owner, &config, password);
+    SecureZeroMemory(password, sizeof password);
+    return right;
+}
