@@ -217,8 +217,10 @@ HWND FocusedControl(HWND window) {
 // message loop, so IsDialogMessageW never sees these characters.
 bool TypeInto(HWND edit, std::wstring_view text) {
     if (!UserCanReach(edit, "the edit box")) return false;
+    // Printable characters, and Enter and Tab as a multi-line box takes them.
     for (wchar_t unit : text) {
-        if (unit < L' ' || unit == 0x7F) return Fail("TypeInto types printable characters only");
+        if ((unit < L' ' && unit != L'\r' && unit != L'\t') || unit == 0x7F)
+            return Fail("TypeInto types printable characters, Enter and Tab only");
     }
     // Select everything first, as Ctrl+A would, so the typed text replaces it.
     if (!Send(edit, EM_SETSEL, 0, -1, nullptr))

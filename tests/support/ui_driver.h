@@ -51,7 +51,8 @@ std::wstring MessageBoxText(HWND box);
 // itself or one of its descendants; otherwise nullptr.
 HWND FocusedControl(HWND window);
 
-// Replaces the text of the edit box with text, one character at a time.
+// Replaces the text of the edit box with text, one character at a time; '\r' is
+// the Enter key and '\t' the Tab key, as a multi-line box receives them.
 [[nodiscard]] bool TypeInto(HWND edit, std::wstring_view text);
 // Clicks the button with that id.
 [[nodiscard]] bool Press(HWND window, int buttonId);

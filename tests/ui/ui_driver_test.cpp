@@ -268,7 +268,8 @@ TEST(UiDriver, TextOfReadsControlsAndTypeIntoRefusesControlCharacters) {
                       ASSERT_NE(w, nullptr) << DriverError();
                       EXPECT_EQ(TextOf(Control(w, kCountId)), L"Compter");
                       EXPECT_EQ(TextOf(w), L"Textes");
-                      EXPECT_FALSE(TypeInto(Control(w, kEditId), L"a\tb"));
+                      EXPECT_FALSE(TypeInto(Control(w, kEditId), L"a\nb"));
+                      EXPECT_FALSE(TypeInto(Control(w, kEditId), L"a\x01b"));
                       EXPECT_FALSE(TypeInto(nullptr, L"a"));
                       ASSERT_TRUE(CloseBox(w)) << DriverError();
                       EXPECT_TRUE(WaitGone(w)) << DriverError();
