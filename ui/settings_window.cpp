@@ -60,15 +60,17 @@ LRESULT OnCreate(HWND window, LPARAM createParam) noexcept {
     SendMessageW(state->protectCheck, BM_SETCHECK,
                  state->config.enabled ? BST_CHECKED : BST_UNCHECKED, 0);
     AddControl(window, L"STATIC",
-               L"Sites personnalisés à bloquer (un domaine par ligne, ex. exemple.com) :",
+               L"Sites personnalisés à bloquer (un domaine par ligne, ex. jeux.fr) :",
                WS_CHILD | WS_VISIBLE, 0, 24, 104, 432, 20, 0);
     state->sitesEdit = AddControl(window, L"EDIT", L"",
                                   WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | ES_MULTILINE |
                                       ES_AUTOVSCROLL | ES_WANTRETURN,
                                   WS_EX_CLIENTEDGE, 24, 126, 432, 160, IDC_SITES);
     ShowSiteList(state->sitesEdit, state->config);
-    state->statusLine =
-        AddControl(window, L"STATIC", L"", WS_CHILD | WS_VISIBLE, 0, 24, 296, 432, 20, 0);
+    // One line: a text a little wider than the line is clipped, not wrapped onto a
+    // second line that the 20-pixel static would hide.
+    state->statusLine = AddControl(
+        window, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP, 0, 24, 296, 432, 20, 0);
     AddControl(window, L"BUTTON", L"Enregistrer",
                WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 0, 24, 326, 150, 32,
                IDC_SAVE);
