@@ -136,16 +136,8 @@ LRESULT PasswordDialogMessage(HWND window, UINT message, WPARAM wParam, LPARAM l
         case WM_CLOSE:
             if (state != nullptr) Cancel(window, state->accepted);
             return 0;
-        case WM_DESTROY:
-            WakeModalLoop();
-            return 0;
-        case WM_ERASEBKGND:
-            return EraseThemedBackground(window, wParam);
-        case WM_CTLCOLORSTATIC:
-            return reinterpret_cast<LRESULT>(HandleCtlColorStatic(
-                nullptr, reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam)));
     }
-    return DefWindowProcW(window, message, wParam, lParam);
+    return ModalWindowDefault(window, message, wParam, lParam);
 }
 
 }  // namespace

@@ -161,16 +161,8 @@ LRESULT CALLBACK SettingsProc(HWND window, UINT message, WPARAM wParam, LPARAM l
         case WM_CLOSE:
             CloseModalWindow(window);
             return 0;
-        case WM_DESTROY:
-            WakeModalLoop();
-            return 0;
-        case WM_ERASEBKGND:
-            return EraseThemedBackground(window, wParam);
-        case WM_CTLCOLORSTATIC:
-            return reinterpret_cast<LRESULT>(
-                HandleCtlColorStatic(state != nullptr ? state->statusLine : nullptr,
-                                     reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam),
-                                     state != nullptr ? state->statusColour : StatusColour));
     }
-    return DefWindowProcW(window, message, wParam, lParam);
+    if (state == nullptr) return ModalWindowDefault(window, message, wParam, lParam);
+    return ModalWindowDefault(window, message, wParam, lParam, state->statusLine,
+                              state->statusColour);
 }

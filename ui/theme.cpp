@@ -67,11 +67,6 @@ void PaintThemedBackground(HWND window, HDC dc) noexcept {
     FillRect(dc, &body, g_bgBrush);
 }
 
-LRESULT EraseThemedBackground(HWND window, WPARAM dc) noexcept {
-    PaintThemedBackground(window, reinterpret_cast<HDC>(dc));
-    return 1;
-}
-
 HBRUSH HandleCtlColorStatic(HWND statusLine, HDC dc, HWND control, COLORREF statusColour) noexcept {
     int id = GetDlgCtrlID(control);
     SetBkMode(dc, TRANSPARENT);
@@ -84,8 +79,25 @@ HBRUSH HandleCtlColorStatic(HWND statusLine, HDC dc, HWND control, COLORREF stat
     return g_bgBrush;
 }
 
-void WakeModalLoop() noexcept {
-    PostMessageW(nullptr, WM_NULL, 0, 0);
+LRESULT ModalWindowDefault(HWND window, UINT message, WPARAM wParam, LPARAM lParam, HWND statusLine,
+                           COLORREF statusColour) noexcept {
+    switch (message) {
+        case WM_ERASEBKGND:
+            PaintThemedBackground(window, reinterpret_cast<HDC>(wParam));
+            return 1;
+        case WM_CTLCOLORSTATIC:
+            return reinterpret_cast<LRESULT>(
+                HandleCtlColorStatic(statusLine, reinterpret_cast<HDC>(wParam),
+                                     reinterpret_cast<HWND>(lParam), statusColour));
+        case WM_DESTROY:
+            // The modal loop may wait in GetMessageW while the window is destroyed by a
+            // message sent from another thread or process, which does not wake it; a
+            // posted one does.
+            PostMessageW(nullptr, WM_NULL, 0, 0);
+            return 0;
+        default:
+            return DefWindowProcW(window, message, wParam, lParam);
+    }
 }
 
 void RunModalLoop(HWND owner, HWND window) noexcept {

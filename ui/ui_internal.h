@@ -74,13 +74,12 @@ State* StoreStateOf(HWND window, LPARAM createParam) noexcept {
     return state;
 }
 
-// WM_ERASEBKGND of every modal window: header band and body. Returns 1.
-LRESULT EraseThemedBackground(HWND window, WPARAM dc) noexcept;
-
-// WM_DESTROY of every modal window. The modal loop may be waiting in GetMessageW
-// when the window is destroyed from a message sent by another thread or process,
-// which does not wake it; a posted message does.
-void WakeModalLoop() noexcept;
+// The messages every modal window treats alike, and DefWindowProcW for the rest:
+// WM_ERASEBKGND paints the header band and the body; WM_CTLCOLORSTATIC colours
+// the statics (statusLine in statusColour); WM_DESTROY wakes the modal loop.
+LRESULT ModalWindowDefault(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                           HWND statusLine = nullptr,
+                           COLORREF statusColour = StatusColour) noexcept;
 
 // The password dialogs. Both return 1 with the accepted text, UTF-8, NUL-terminated,
 // at most 127 bytes, in passwordOut (128 bytes); 0 when cancelled or closed, and

@@ -44,20 +44,11 @@ std::string Hosts() {
     return ReadAll(TestHostsPath()).value_or("<missing>");
 }
 
-bool HasValue(const wchar_t* key, const wchar_t* name) {
-    HKEY handle;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_QUERY_VALUE, &handle) != ERROR_SUCCESS)
-        return false;
-    bool found =
-        RegQueryValueExW(handle, name, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
-    RegCloseKey(handle);
-    return found;
-}
-
 bool PoliciesLocked() {
-    return HasValue(L"SOFTWARE\\Policies\\Google\\Chrome", L"DnsOverHttpsMode") &&
-           HasValue(L"SOFTWARE\\Policies\\Mozilla\\Firefox\\DNSOverHTTPS", L"Locked") &&
-           HasValue(L"SOFTWARE\\Policies\\Microsoft\\Windows NT\\DNSClient", L"DoHPolicy");
+    return MachineValueExists(L"SOFTWARE\\Policies\\Google\\Chrome", L"DnsOverHttpsMode") &&
+           MachineValueExists(L"SOFTWARE\\Policies\\Mozilla\\Firefox\\DNSOverHTTPS", L"Locked") &&
+           MachineValueExists(L"SOFTWARE\\Policies\\Microsoft\\Windows NT\\DNSClient",
+                              L"DoHPolicy");
 }
 
 // SHA-256 of text as lowercase hex, straight from the platform's provider.
@@ -231,7 +222,7 @@ TEST_F(AgentRun, RevertAloneOrAmongOtherWordsRevertsDnsAndTheHostsBlock) {
         EXPECT_EQ(after.adapters[0].ipv4, kFamilyV4);  // loopback untouched
         EXPECT_TRUE(after.adapters[1].ipv4.dhcp && after.adapters[2].ipv6.dhcp);
         // The browser policies stay, and no configuration is read or made.
-        EXPECT_TRUE(HasValue(L"SOFTWARE\\Policies\\Google\\Chrome", L"DnsOverHttpsMode"));
+        EXPECT_TRUE(MachineValueExists(L"SOFTWARE\\Policies\\Google\\Chrome", L"DnsOverHttpsMode"));
         EXPECT_FALSE(PathExists(TestConfigDir()));
     }
 }

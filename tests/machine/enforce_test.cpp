@@ -20,18 +20,9 @@ const wchar_t kChrome[] = L"SOFTWARE\\Policies\\Google\\Chrome";
 const wchar_t kFirefoxDoh[] = L"SOFTWARE\\Policies\\Mozilla\\Firefox\\DNSOverHTTPS";
 const NetshSimDns kFamilyV4 = NetshSimDns::Static({"1.1.1.3", "1.0.0.3"});
 
-bool HasValue(const wchar_t* key, const wchar_t* name) {
-    HKEY handle;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_QUERY_VALUE, &handle) != ERROR_SUCCESS)
-        return false;
-    bool found =
-        RegQueryValueExW(handle, name, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
-    RegCloseKey(handle);
-    return found;
-}
-
 bool PoliciesLocked() {
-    return HasValue(kChrome, L"DnsOverHttpsMode") && HasValue(kFirefoxDoh, L"Locked");
+    return MachineValueExists(kChrome, L"DnsOverHttpsMode") &&
+           MachineValueExists(kFirefoxDoh, L"Locked");
 }
 
 NetshSimAdapter Adapter(unsigned index, std::string name, NetshSimDns v4) {
@@ -97,8 +88,8 @@ TEST_F(EnforcementPass, ProtectionOffRevertsAllThreeEvenWhenDnsFails) {
     WriteNetshSimState(broken);
     EXPECT_EQ(VbEnforceFromConfig(), 1);
     EXPECT_EQ(Hosts(), kUserHosts);
-    EXPECT_FALSE(HasValue(kChrome, L"DnsOverHttpsMode"));
-    EXPECT_FALSE(HasValue(kFirefoxDoh, L"Locked"));
+    EXPECT_FALSE(MachineValueExists(kChrome, L"DnsOverHttpsMode"));
+    EXPECT_FALSE(MachineValueExists(kFirefoxDoh, L"Locked"));
 
     broken.options.listFails = false;
     WriteNetshSimState(broken);
@@ -120,7 +111,7 @@ TEST_F(EnforcementPass, UnreadableConfigurationChangesNothing) {
     EXPECT_EQ(Hosts(), hostsWithBlock);
     EXPECT_EQ(ReadNetshSimState(), before);
     EXPECT_TRUE(ReadNetshSimLog().empty());
-    EXPECT_FALSE(HasValue(kChrome, L"DnsOverHttpsMode"));
+    EXPECT_FALSE(MachineValueExists(kChrome, L"DnsOverHttpsMode"));
 }
 
 TEST_F(EnforcementPass, TwoPassesLeaveTheMachineAsOnePass) {

@@ -75,6 +75,16 @@ void RemoveFolder(const std::wstring& path) {
     RemoveDirectoryW(path.c_str());
 }
 
+bool MachineValueExists(const wchar_t* key, const wchar_t* name) {
+    HKEY handle;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_QUERY_VALUE, &handle) != ERROR_SUCCESS)
+        return false;
+    bool found =
+        RegQueryValueExW(handle, name, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    RegCloseKey(handle);
+    return found;
+}
+
 std::wstring Widen(std::string_view utf8) {
     int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
     std::wstring out(n, L'\0');

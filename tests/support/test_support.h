@@ -23,5 +23,8 @@ bool PathExists(const std::wstring& path);
 // Removes a folder and the files directly inside it.
 void RemoveFolder(const std::wstring& path);
 
+// True when the value exists under the HKEY_LOCAL_MACHINE key.
+bool MachineValueExists(const wchar_t* key, const wchar_t* name);
+
 std::wstring Widen(std::string_view utf8);
 std::string Narrow(std::wstring_view utf16);

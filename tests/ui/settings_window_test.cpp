@@ -32,14 +32,7 @@ std::string Config() {
 }
 
 bool HasPolicy() {
-    HKEY key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies\\Google\\Chrome", 0, KEY_QUERY_VALUE,
-                      &key) != ERROR_SUCCESS)
-        return false;
-    bool found = RegQueryValueExW(key, L"DnsOverHttpsMode", nullptr, nullptr, nullptr, nullptr) ==
-                 ERROR_SUCCESS;
-    RegCloseKey(key);
-    return found;
+    return MachineValueExists(L"SOFTWARE\\Policies\\Google\\Chrome", L"DnsOverHttpsMode");
 }
 
 class SettingsWindow : public testing::Test {

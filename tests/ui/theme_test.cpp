@@ -25,13 +25,8 @@ LRESULT CALLBACK TestProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
         case WM_CLOSE:
             CloseModalWindow(window);
             return 0;
-        case WM_DESTROY:
-            WakeModalLoop();
-            return 0;
-        case WM_ERASEBKGND:
-            return EraseThemedBackground(window, wParam);
         default:
-            return DefWindowProcW(window, message, wParam, lParam);
+            return ModalWindowDefault(window, message, wParam, lParam);
     }
 }
 
