@@ -150,3 +150,24 @@ TEST(HostsBlock, MarkerInsideALineIsStillAMarker) {
     std::string glued = "127.0.0.1 nas" + kBegin + Lines("a.example") + kEnd;
     EXPECT_EQ(Clear(glued), "127.0.0.1 nas");
 }
+
+TEST(HostsBlock, LastLineHoldingTheMarkerTextIsNotCompletedIntoAMarker) {
+    // A CR LF after it would make it a begin marker, and the next pass would drop
+    // the user's line with the block it took it for.
+    std::string user = "user\r\n# >>> Vellumbrook >>>";
+    std::string once = Apply(user, {"a.example"});
+    EXPECT_EQ(once, user + kBegin + Lines("a.example") + kEnd);
+    EXPECT_EQ(Apply(once, {"a.example"}), once);
+    EXPECT_EQ(Clear(once), user);
+}
+
+TEST(HostsBlock, NamesThatWouldBreakTheBlockAreLeftOut) {
+    // Only a hand-edited config.dat holds them: a line break would add lines of
+    // its own, a '#' can carry marker text.
+    std::string once =
+        Apply("h\r\n", {"x# <<< Vellumbrook <<<", "a.example", "b\r\n1.2.3.4 bank", "c\nd"});
+    EXPECT_EQ(once, "h\r\n" + kBegin + Lines("a.example") + kEnd);
+    EXPECT_EQ(Apply(once, {"x# <<< Vellumbrook <<<", "a.example"}), once);
+    // Nothing writable: no block at all, and no line break for it.
+    EXPECT_EQ(Apply("h", {"#"}), "h");
+}

@@ -123,7 +123,8 @@ TEST(SiteList, DescribesWhatWasLeftOut) {
     EXPECT_EQ(text.find(u"bad_f"), std::u16string::npos);  // five shown
     EXPECT_NE(text.find(u"\u2026 et 8 autres\n"), std::u16string::npos);
 
-    Parsed longLine = Parse(std::u16string(80, u'_') + u"\n");
+    std::u16string longText = std::u16string(80, u'_') + u"\n";  // outlives the views into it
+    Parsed longLine = Parse(longText);
     DescribeIgnoredLines(longLine.outcome, out);
     EXPECT_NE(std::u16string(out).find(std::u16string(60, u'_') + u"\u2026\n"),
               std::u16string::npos);
