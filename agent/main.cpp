@@ -173,13 +173,9 @@ int RunAgent(HINSTANCE instance, const char* commandLine) noexcept {
         return 0;
     }
 
-    HANDLE mutex = CreateMutexW(nullptr, TRUE, kMutexName);
-    DWORD mutexError = GetLastError();
-    if (mutex == nullptr) return 0;
-    if (mutexError == ERROR_ALREADY_EXISTS) {
-        CloseHandle(mutex);
-        return 0;  // another agent runs: leave silently
-    }
+    VbUniqueHandle mutex(CreateMutexW(nullptr, TRUE, kMutexName));
+    // Another agent runs, or the mutex cannot be had: leave silently.
+    if (!mutex || GetLastError() == ERROR_ALREADY_EXISTS) return 0;
 
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
@@ -197,8 +193,7 @@ int RunAgent(HINSTANCE instance, const char* commandLine) noexcept {
     HWND tray = CreateWindowExW(0, kTrayClass, L"Vellumbrook", 0, 0, 0, 0, 0, nullptr, nullptr,
                                 instance, nullptr);
     if (tray == nullptr) {
-        ReleaseMutex(mutex);
-        CloseHandle(mutex);
+        ReleaseMutex(mutex.Get());
         return 1;
     }
 
@@ -212,8 +207,7 @@ int RunAgent(HINSTANCE instance, const char* commandLine) noexcept {
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
-    ReleaseMutex(mutex);
-    CloseHandle(mutex);
+    ReleaseMutex(mutex.Get());
     return static_cast<int>(message.wParam);
 }
 

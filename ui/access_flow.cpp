@@ -15,6 +15,8 @@ constexpr wchar_t kUnreadableText[] =
     L"Impossible de lire les paramètres de Vellumbrook. Réessayez dans un instant.";
 constexpr wchar_t kFirstPasswordFailedText[] =
     L"Le mot de passe n'a pas pu être créé. Rien n'a été enregistré.";
+constexpr wchar_t kFirstPasswordNotSavedText[] =
+    L"Le mot de passe n'a pas pu être enregistré. Réessayez dans un instant.";
 
 // Set while a flow or the quit prompt has a window open.
 bool g_flowOpen = false;
@@ -89,8 +91,12 @@ int VbShowSettingsFlow(HWND owner) noexcept {
             return 0;
         }
         // The switch and the list are saved as loaded: on a first start, protection
-        // on and no sites.
-        VbSaveConfig(&config);
+        // on and no sites. A password that did not reach the file protects nothing:
+        // the parent is told, rather than led on into the settings.
+        if (!VbSaveConfig(&config)) {
+            ShowWarning(owner, kFirstPasswordNotSavedText);
+            return 0;
+        }
     } else {
         int right = ShowEnterPasswordDialog(owner, &config, password);
         SecureZeroMemory(password, sizeof password);

@@ -280,6 +280,29 @@ TEST_F(AgentRun, FirstStartAppliesProtectionThenAsksForAPassword) {
     EXPECT_EQ(agent.ExitCode(), 0);
 }
 
+TEST_F(AgentRun, AFirstPasswordThatCannotBeSavedIsReportedAndOpensNothing) {
+    PlantConfig("\n\n1\nkids.example\n");
+    // A reader without delete sharing: config.dat can be read but not replaced.
+    HANDLE reader =
+        CreateFileW(TestConfigPath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    Agent agent;
+    HWND set = agent.Window(L"VBSetPasswordWnd", 20000);
+    ASSERT_TRUE(set) << DriverError();
+    ChoosePassword(set, L"motdepasse");
+    HWND box = WaitForMessageBox(agent.Tray());
+    ASSERT_TRUE(box) << DriverError();
+    EXPECT_EQ(MessageBoxText(box),
+              L"Le mot de passe n'a pas pu être enregistré. Réessayez dans un instant.");
+    ASSERT_TRUE(DismissMessageBox(box));
+    EXPECT_TRUE(agent.NoWindow(L"VBSettingsWnd"));
+    CloseHandle(reader);
+    EXPECT_EQ(ReadAll(TestConfigPath()), "\n\n1\nkids.example\n");
+    PostMessageW(agent.Tray(), WM_CLOSE, 0, 0);
+    EXPECT_EQ(agent.ExitCode(), 0);
+}
+
 TEST_F(AgentRun, SettingsNeedThePasswordAndASavedSiteReachesTheHostsFile) {
     PlantConfig(ConfigWithSecret("1\n"));
     Agent agent;
