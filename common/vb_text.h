@@ -1,4 +1,4 @@
-// Bounded text helpers shared by the modules. No Windows header: the text
+// Bounded text functions shared by the modules. No Windows header: the text
 // core of every module builds natively too.
 #pragma once
 

@@ -1,4 +1,4 @@
-// Helpers shared by the test programs that run under Wine.
+// Functions shared by the test programs that run under Wine.
 #pragma once
 
 #include <windows.h>
