@@ -38,8 +38,6 @@ BOOL CALLBACK FindUsableWindow(HWND window, LPARAM found) noexcept {
     return TRUE;
 }
 
-// A second flow on top of an open one would let two windows save over each
-// other: the open one comes to the front instead.
 void BringOpenFlowToFront() noexcept {
     HWND window = nullptr;
     EnumThreadWindows(GetCurrentThreadId(), FindUsableWindow, reinterpret_cast<LPARAM>(&window));
@@ -47,6 +45,13 @@ void BringOpenFlowToFront() noexcept {
         SetForegroundWindow(window);
         BringWindowToTop(window);
     }
+}
+
+// A second flow on top of an open one would let two windows save over each
+// other: the open one comes to the front instead.
+bool FlowAlreadyOpen() noexcept {
+    if (g_flowOpen) BringOpenFlowToFront();
+    return g_flowOpen;
 }
 
 // An unreadable file is never taken for a first start: that would let whoever
@@ -71,18 +76,15 @@ bool SetNewPassword(VbConfig& config, const char* password) noexcept {
 }
 
 int VbShowSettingsFlow(HWND owner) noexcept {
-    if (g_flowOpen) {
-        BringOpenFlowToFront();
-        return 0;
-    }
+    if (FlowAlreadyOpen()) return 0;
     FlowGuard guard;
     SettingsState state;
     std::memset(&state, 0, sizeof state);
     VbConfig& config = state.config;
     if (!LoadOrWarn(owner, config)) return 0;
 
-    char password[128];
     if (!config.hasPassword) {
+        char password[128];
         if (!ShowSetPasswordDialog(owner, password)) return 0;
         bool made = SetNewPassword(config, password);
         SecureZeroMemory(password, sizeof password);
@@ -97,26 +99,17 @@ int VbShowSettingsFlow(HWND owner) noexcept {
             ShowWarning(owner, kFirstPasswordNotSavedText);
             return 0;
         }
-    } else {
-        int right = ShowEnterPasswordDialog(owner, &config, password);
-        SecureZeroMemory(password, sizeof password);
-        if (!right) return 0;
+    } else if (!ConfirmCurrentPassword(owner, config)) {
+        return 0;
     }
     RunModalWindow(SettingsWindowKind, owner, &state);
     return 1;
 }
 
 int VbConfirmPasswordForExit(HWND owner) noexcept {
-    if (g_flowOpen) {
-        BringOpenFlowToFront();
-        return 0;
-    }
+    if (FlowAlreadyOpen()) return 0;
     FlowGuard guard;
     VbConfig config;
     if (!LoadOrWarn(owner, config)) return 0;
-    if (!config.hasPassword) return 1;
-    char password[128];
-    int right = ShowEnterPasswordDialog(owner, &config, password);
-    SecureZeroMemory(password, sizeof password);
-    return right;
+    return !config.hasPassword || ConfirmCurrentPassword(owner, config) ? 1 : 0;
 }

@@ -161,6 +161,13 @@ int ShowEnterPasswordDialog(HWND owner, const VbConfig* config, char* passwordOu
     return TakeOutcome(state.accepted, state.password, passwordOut);
 }
 
+bool ConfirmCurrentPassword(HWND owner, const VbConfig& config) noexcept {
+    char typed[128];
+    int right = ShowEnterPasswordDialog(owner, &config, typed);
+    SecureZeroMemory(typed, sizeof typed);
+    return right == 1;
+}
+
 int ShowSetPasswordDialog(HWND owner, char* passwordOut) noexcept {
     SetPasswordState state;
     std::memset(&state, 0, sizeof state);

@@ -116,9 +116,8 @@ void OnSave(HWND window, SettingsState& state) noexcept {
 
 void OnChangePassword(HWND window, SettingsState& state) noexcept {
     char typed[128];
-    int confirmed = ShowEnterPasswordDialog(window, &state.config, typed);
-    SecureZeroMemory(typed, sizeof typed);
-    if (!confirmed || !ShowSetPasswordDialog(window, typed)) return;
+    if (!ConfirmCurrentPassword(window, state.config) || !ShowSetPasswordDialog(window, typed))
+        return;
 
     // Only the password changes: the switch and the list stay as last saved.
     VbConfig candidate = state.config;

@@ -100,6 +100,8 @@ struct SetPasswordState {
 };
 
 int ShowEnterPasswordDialog(HWND owner, const VbConfig* config, char* passwordOut) noexcept;
+// The enter dialog where only the outcome counts: the typed text is wiped at once.
+bool ConfirmCurrentPassword(HWND owner, const VbConfig& config) noexcept;
 int ShowSetPasswordDialog(HWND owner, char* passwordOut) noexcept;
 LRESULT CALLBACK EnterPwProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
 LRESULT CALLBACK SetPwProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept;

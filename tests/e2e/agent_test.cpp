@@ -156,6 +156,20 @@ void ChoosePassword(HWND dialog, const wchar_t* password) {
     ASSERT_TRUE(Press(dialog, IDC_OK)) << DriverError();
 }
 
+// Quitter, then the password: the agent must end with exit code 0.
+void QuitWith(const Agent& agent, const wchar_t* password) {
+    agent.Command(IDM_QUIT);
+    HWND enter = agent.Window(L"VBEnterPasswordWnd");
+    ASSERT_TRUE(enter) << "quitting must ask for the password: " << DriverError();
+    EnterPassword(enter, password);
+    EXPECT_EQ(agent.ExitCode(), 0);
+}
+
+void CloseSettings(HWND settings) {
+    ASSERT_TRUE(Press(settings, IDC_CANCEL)) << DriverError();
+    ASSERT_TRUE(WaitGone(settings));
+}
+
 NetshSimAdapter Adapter(unsigned index, std::string name, NetshSimDns dns) {
     NetshSimAdapter adapter;
     adapter.index = index;
@@ -271,13 +285,8 @@ TEST_F(AgentRun, FirstStartAppliesProtectionThenAsksForAPassword) {
     EXPECT_EQ(salt.find_first_not_of("0123456789abcdef"), std::string::npos);
     EXPECT_EQ(file, salt + "\n" + Sha256Hex(salt + ":motdepasse") + "\n1\n");
 
-    ASSERT_TRUE(Press(settings, IDC_CANCEL));
-    ASSERT_TRUE(WaitGone(settings));
-    agent.Command(IDM_QUIT);
-    HWND enter = agent.Window(L"VBEnterPasswordWnd");
-    ASSERT_TRUE(enter) << "quitting must now ask for the password";
-    EnterPassword(enter, L"motdepasse");
-    EXPECT_EQ(agent.ExitCode(), 0);
+    CloseSettings(settings);
+    QuitWith(agent, L"motdepasse");
 }
 
 TEST_F(AgentRun, AFirstPasswordThatCannotBeSavedIsReportedAndOpensNothing) {
@@ -330,8 +339,7 @@ TEST_F(AgentRun, SettingsNeedThePasswordAndASavedSiteReachesTheHostsFile) {
                               "::1 jeux.example\r\n::1 www.jeux.example\r\n" +
                               kEnd;
     }));
-    ASSERT_TRUE(Press(settings, IDC_CANCEL));
-    ASSERT_TRUE(WaitGone(settings));
+    CloseSettings(settings);
     EXPECT_TRUE(agent.Running());
 }
 
@@ -354,11 +362,7 @@ TEST_F(AgentRun, QuitNeedsTheRightPasswordAndLeavesTheProtections) {
     ASSERT_TRUE(WaitGone(enter));
     EXPECT_EQ(agent.ExitCode(1500), -1) << "the agent quit without its password";
 
-    agent.Command(IDM_QUIT);
-    enter = agent.Window(L"VBEnterPasswordWnd");
-    ASSERT_TRUE(enter) << DriverError();
-    EnterPassword(enter, L"secret");
-    EXPECT_EQ(agent.ExitCode(), 0);
+    QuitWith(agent, L"secret");
     EXPECT_NE(Hosts().find("127.0.0.1 kids.example\r\n"), std::string::npos);
     EXPECT_TRUE(DnsApplied());
     EXPECT_TRUE(PoliciesLocked());
@@ -382,8 +386,7 @@ TEST_F(AgentRun, AChangedPasswordIsTheOneAskedNext) {
     ASSERT_TRUE(set) << DriverError();
     ChoosePassword(set, L"nouveau1");
     ASSERT_TRUE(WaitGone(set));
-    ASSERT_TRUE(Press(settings, IDC_CANCEL));
-    ASSERT_TRUE(WaitGone(settings));
+    CloseSettings(settings);
 
     agent.DoubleClickIcon();
     enter = agent.Window(L"VBEnterPasswordWnd");
@@ -396,14 +399,9 @@ TEST_F(AgentRun, AChangedPasswordIsTheOneAskedNext) {
     EnterPassword(enter, L"nouveau1");
     settings = agent.Window(L"VBSettingsWnd");
     ASSERT_TRUE(settings) << DriverError();
-    ASSERT_TRUE(Press(settings, IDC_CANCEL));
-    ASSERT_TRUE(WaitGone(settings));
+    CloseSettings(settings);
 
-    agent.Command(IDM_QUIT);
-    enter = agent.Window(L"VBEnterPasswordWnd");
-    ASSERT_TRUE(enter) << DriverError();
-    EnterPassword(enter, L"nouveau1");
-    EXPECT_EQ(agent.ExitCode(), 0);
+    QuitWith(agent, L"nouveau1");
 }
 
 TEST_F(AgentRun, AnUnreadableConfigurationIsNeverAFirstStart) {
@@ -435,11 +433,7 @@ TEST_F(AgentRun, AnUnreadableConfigurationIsNeverAFirstStart) {
     EXPECT_EQ(agent.ExitCode(1500), -1) << "quit without the password";
 
     CloseHandle(lock);
-    agent.Command(IDM_QUIT);
-    HWND enter = agent.Window(L"VBEnterPasswordWnd");
-    ASSERT_TRUE(enter) << DriverError();
-    EnterPassword(enter, L"secret");
-    EXPECT_EQ(agent.ExitCode(), 0);
+    QuitWith(agent, L"secret");
     EXPECT_EQ(ReadAll(TestConfigPath()), ConfigWithSecret("0\nkept.example\n"));
 }
 
@@ -466,8 +460,7 @@ TEST_F(AgentRun, OneFlowAtATime) {
     HWND settings = agent.Window(L"VBSettingsWnd");
     ASSERT_TRUE(settings) << DriverError();
     EXPECT_TRUE(agent.Running());  // the quit request was not queued behind the flow
-    ASSERT_TRUE(Press(settings, IDC_CANCEL));
-    ASSERT_TRUE(WaitGone(settings));
+    CloseSettings(settings);
     EXPECT_TRUE(agent.NoWindow(L"VBEnterPasswordWnd"));
     PostMessageW(agent.Tray(), WM_CLOSE, 0, 0);
     EXPECT_EQ(agent.ExitCode(), 0);
