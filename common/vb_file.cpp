@@ -4,9 +4,14 @@
 #include "common/vb_handle.h"
 
 bool VbReplaceFile(const wchar_t* target, const wchar_t* temp, std::span<const char> bytes,
-                   DWORD moveFlags) noexcept {
-    VbUniqueFile file(CreateFileW(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+                   DWORD moveFlags, DWORD attributes, SECURITY_ATTRIBUTES* security) noexcept {
+    // A leftover temporary file goes first, whoever left it: made anew, it can lend
+    // the target neither its owner nor its access rights. Read-only or hidden, it
+    // would refuse the deletion or the creation, so its attributes go before it.
+    SetFileAttributesW(temp, FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(temp);
+    VbUniqueFile file(
+        CreateFileW(temp, GENERIC_WRITE, 0, security, CREATE_NEW, attributes, nullptr));
     if (!file) return false;
     DWORD written = 0;
     bool ok =

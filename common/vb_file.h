@@ -6,7 +6,8 @@
 
 #include <span>
 
-// True when target now holds bytes. On false the target is untouched and no
-// temporary file is left behind.
+// True when target now holds bytes, with the given attributes (FILE_ATTRIBUTE_NORMAL
+// for none) and, when security is given, its owner. On false the target is untouched
+// and no temporary file is left behind.
 bool VbReplaceFile(const wchar_t* target, const wchar_t* temp, std::span<const char> bytes,
-                   DWORD moveFlags) noexcept;
+                   DWORD moveFlags, DWORD attributes, SECURITY_ATTRIBUTES* security) noexcept;

@@ -20,11 +20,20 @@ struct VbConfig {
 static_assert(sizeof(VbConfig::sites[0]) == 256, "the hosts block reads 256-byte slots");
 static_assert(sizeof(VbConfig) == 64 + 128 + 3 * 4 + 64 * 256);
 
+// The agent's folder (the full path the system gives, for messages) into out. 0,
+// and an empty out, when the path would not fit.
+int VbGetConfigDir(wchar_t* out, std::size_t capacity) noexcept;
 // Full path of config.dat into out (capacity in UTF-16 units). 0, and an empty
 // out, when the path would not fit.
 int VbGetConfigPath(wchar_t* out, std::size_t capacity) noexcept;
-// Creates the agent's folder, or secures the one that exists. 1 when it is usable.
+// Creates the agent's folder, or secures the one that exists. What stands in its
+// place or in place of config.dat and was not made by the agent (a file, a link,
+// a folder or file of another owner) is moved aside to a name ending in
+// ".untrusted-" and a random part, never through a link. 1 when the folder is usable.
 int VbEnsureConfigDir() noexcept;
+// Removes the agent's folder and everything in it, never following a link; a
+// link or a file in its place is left alone. 1 when no folder is left.
+int VbRemoveConfigDir() noexcept;
 // Fills the record. A missing file gives the first-start defaults (protection on,
 // no password, no sites) and 1. A file that exists but cannot be read gives 0; the
 // record then holds the same defaults, which the caller must not act on.

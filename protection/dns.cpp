@@ -53,7 +53,10 @@ void OemToWide(UINT codePage, const char* name, wchar_t (&slot)[DnsNameMax + 1])
     if (MultiByteToWideChar(codePage, 0, name, -1, slot, DnsNameMax + 1) == 0) slot[0] = L'\0';
 }
 
-int ApplyToAllAdapters(int apply) noexcept {
+int ApplyToAllAdapters(int apply, int* complete) noexcept {
+    int ignored = 0;
+    int& allDone = complete != nullptr ? *complete : ignored;
+    allDone = 0;
     wchar_t listCommand[] = L"netsh interface ipv4 show interfaces";
     VbUniqueMalloc listing(VbRunHiddenCapture(listCommand));
     if (!listing || listing.Get()[0] == '\0') return 0;
@@ -61,16 +64,20 @@ int ApplyToAllAdapters(int apply) noexcept {
     AdapterNameList bytes;
     ParseInterfaceListing(listing.Get(), bytes);
     listing.Reset();
+    // A listing without a single row is not one netsh would print: nothing is done,
+    // and nothing is complete. Rows that are all skipped leave nothing to do.
     if (bytes.count == 0) return 0;
 
     int result = 0;
+    bool everyCommand = true;
     for (int i = 0; i < bytes.count; ++i) {
         wchar_t name[DnsNameMax + 1];
         OemToWide(CP_OEMCP, bytes.names[i], name);
         std::wstring_view adapter(name);
-        // A double quote cannot be quoted on a netsh command line.
+        // A double quote cannot be quoted on a netsh command line, and a final
+        // backslash would escape the closing quote (name="Wi-Fi\").
         if (adapter.empty() || adapter.find(L"Loopback") != std::wstring_view::npos ||
-            adapter.find(L'"') != std::wstring_view::npos)
+            adapter.find(L'"') != std::wstring_view::npos || adapter.back() == L'\\')
             continue;
         bool first = true;
         std::span<const DnsCommand> commands = apply ? std::span<const DnsCommand>(kApplyCommands)
@@ -78,18 +85,20 @@ int ApplyToAllAdapters(int apply) noexcept {
         for (const DnsCommand& command : commands) {
             int ok = RunCommand(command, adapter);
             if (first && ok) result = 1;
+            everyCommand = everyCommand && ok;
             first = false;
         }
     }
+    allDone = everyCommand ? 1 : 0;
     return result;
 }
 
 }  // namespace
 
-int VbApplyFamilyDns() noexcept {
-    return ApplyToAllAdapters(1);
+int VbApplyFamilyDns(int* complete) noexcept {
+    return ApplyToAllAdapters(1, complete);
 }
 
-int VbRevertDns() noexcept {
-    return ApplyToAllAdapters(0);
+int VbRevertDns(int* complete) noexcept {
+    return ApplyToAllAdapters(0, complete);
 }

@@ -7,6 +7,8 @@ inline constexpr wchar_t FamilyDnsV4Secondary[] = L"1.0.0.3";
 inline constexpr wchar_t FamilyDnsV6Primary[] = L"2606:4700:4700::1113";
 inline constexpr wchar_t FamilyDnsV6Secondary[] = L"2606:4700:4700::1003";
 
-// 1 when, for at least one adapter, its IPv4 "set" command succeeded.
-int VbApplyFamilyDns() noexcept;
-int VbRevertDns() noexcept;
+// 1 when, for at least one adapter, its IPv4 "set" command succeeded. complete,
+// when given, is set to 1 when the listing named adapters and every command run
+// for them succeeded (loopback and names that cannot be quoted are skipped).
+int VbApplyFamilyDns(int* complete = nullptr) noexcept;
+int VbRevertDns(int* complete = nullptr) noexcept;

@@ -15,6 +15,12 @@
 
 namespace {
 
+// What a replacement keeps of the old file's attributes: the file is written
+// anew, so read-only goes (many tools set it, and it refuses the replacement).
+constexpr DWORD kKeptAttributes =
+    FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+    FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
 struct HostsPaths {
     wchar_t hosts[MAX_PATH];
     wchar_t temp[MAX_PATH];
@@ -28,44 +34,41 @@ bool GetHostsPaths(HostsPaths& paths) noexcept {
            VbJoin<wchar_t>(paths.temp, {paths.hosts, L".vb_tmp"});
 }
 
-// The current bytes of the hosts file; a file that is not there reads as empty.
-// False when the file exists but cannot be read whole: it must not be replaced.
-bool ReadHosts(const wchar_t* path, std::unique_ptr<char[]>& content, std::size_t& size) noexcept {
-    size = 0;
-    VbUniqueFile file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return GetLastError() == ERROR_FILE_NOT_FOUND;
-
-    LARGE_INTEGER fileSize;
-    if (!GetFileSizeEx(file.Get(), &fileSize) || fileSize.QuadPart < 0 ||
-        static_cast<unsigned long long>(fileSize.QuadPart) > HostsMaxFileSize)
-        return false;
-    size = static_cast<std::size_t>(fileSize.QuadPart);
-    content.reset(new (std::nothrow) char[size + 1]);
-    if (!content) return false;
-    DWORD got = 0;
-    if (!ReadFile(file.Get(), content.get(), static_cast<DWORD>(size), &got, nullptr) ||
-        got != size)
-        return false;
-    return true;
-}
-
 int ApplyBlockInternal(const char (*sites)[VbSiteSlotSize], int siteCount) noexcept {
     HostsPaths paths;
     if (!GetHostsPaths(paths)) return 0;
 
-    std::unique_ptr<char[]> content;
+    // One buffer, read into and rewritten in place, sized for the new content.
+    // A file that is not there reads as empty; one that exists but cannot be read
+    // whole must not be replaced.
+    std::unique_ptr<char[]> buffer;
     std::size_t size = 0;
-    if (!ReadHosts(paths.hosts, content, size)) return 0;
+    {
+        VbUniqueFile file(CreateFileW(paths.hosts, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file && GetLastError() != ERROR_FILE_NOT_FOUND) return 0;
+        LARGE_INTEGER fileSize = {};
+        if (file && (!GetFileSizeEx(file.Get(), &fileSize) || fileSize.QuadPart < 0 ||
+                     static_cast<unsigned long long>(fileSize.QuadPart) > HostsMaxFileSize))
+            return 0;
+        size = static_cast<std::size_t>(fileSize.QuadPart);
+        buffer.reset(new (std::nothrow) char[HostsCapacity(size, sites, siteCount)]);
+        if (!buffer) return 0;
+        DWORD got = 0;
+        if (file && (!ReadFile(file.Get(), buffer.get(), static_cast<DWORD>(size), &got, nullptr) ||
+                     got != size))
+            return 0;
+    }
+    std::size_t length = RewriteHosts({buffer.get(), HostsCapacity(size, sites, siteCount)}, size,
+                                      sites, siteCount);
 
-    HostsRetained retained = RemoveFirstBlock(std::string_view(content.get(), size));
-    std::size_t newSize = NewHostsSize(retained, sites, siteCount);
-    // Every buffer exists before the temporary file is created.
-    std::unique_ptr<char[]> updated(new (std::nothrow) char[newSize + 1]);
-    if (!updated) return 0;
-    std::size_t length = WriteNewHosts(retained, sites, siteCount, {updated.get(), newSize});
-    return VbReplaceFile(paths.hosts, paths.temp, {updated.get(), length},
-                         MOVEFILE_REPLACE_EXISTING)
+    DWORD attributes = GetFileAttributesW(paths.hosts);
+    attributes = attributes == INVALID_FILE_ATTRIBUTES ? 0 : attributes;
+    if (attributes & FILE_ATTRIBUTE_READONLY)
+        SetFileAttributesW(paths.hosts, attributes & ~FILE_ATTRIBUTE_READONLY);
+    attributes &= kKeptAttributes;
+    return VbReplaceFile(paths.hosts, paths.temp, {buffer.get(), length}, MOVEFILE_REPLACE_EXISTING,
+                         attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL, nullptr)
                ? 1
                : 0;
 }

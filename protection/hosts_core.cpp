@@ -8,6 +8,22 @@
 
 namespace {
 
+// The marker text of a last line, without the line end that would make it a marker.
+constexpr std::string_view kBeginText = HostsBeginMarker.substr(0, HostsBeginMarker.size() - 2);
+
+// Markers start with '#': memchr skips to each candidate, which keeps a search
+// of a 4 MiB file near the speed of a copy.
+std::size_t FindMarker(std::string_view text, std::string_view marker, std::size_t from) noexcept {
+    while (from + marker.size() <= text.size()) {
+        const void* hash = std::memchr(text.data() + from, '#', text.size() - from);
+        if (hash == nullptr) break;
+        from = static_cast<std::size_t>(static_cast<const char*>(hash) - text.data());
+        if (text.substr(from, marker.size()) == marker) return from;
+        ++from;
+    }
+    return std::string_view::npos;
+}
+
 int UsableCount(const char (*sites)[VbSiteSlotSize], int count) noexcept {
     return sites == nullptr ? 0 : std::clamp(count, 0, VbMaxSites);
 }
@@ -41,58 +57,65 @@ std::size_t BlockSize(const char (*sites)[VbSiteSlotSize], int count) noexcept {
     return size;
 }
 
-// Whether head followed by tail ends with suffix.
-bool RetainedEndsWith(const HostsRetained& retained, std::string_view suffix) noexcept {
-    if (retained.tail.size() >= suffix.size()) return retained.tail.ends_with(suffix);
-    std::size_t fromHead = suffix.size() - retained.tail.size();
-    return retained.head.size() >= fromHead &&
-           retained.head.ends_with(suffix.substr(0, fromHead)) &&
-           suffix.substr(fromHead) == retained.tail;
+// What goes between the text before the removed block and the text after it.
+// Joined as they are, they may form a begin marker, and the next pass would drop
+// the user's lines from there to the new block. A CR LF keeps them apart, except
+// after the marker's own text, which a CR LF would complete: a lone CR does it there.
+std::string_view Join(std::string_view head, std::string_view tail) noexcept {
+    for (std::size_t k = 1; k < HostsBeginMarker.size(); ++k) {
+        if (head.ends_with(HostsBeginMarker.substr(0, k)) &&
+            tail.starts_with(HostsBeginMarker.substr(k)))
+            return k == kBeginText.size() ? "\r" : "\r\n";
+    }
+    return {};
 }
 
-bool NeedsLineBreak(const HostsRetained& retained, int writable) noexcept {
-    // Gluing the marker onto an unfinished last line would change that line's entry.
-    std::string_view last = !retained.tail.empty() ? retained.tail : retained.head;
-    if (writable == 0 || last.empty() || last.back() == '\n') return false;
-    // A last line that is the begin marker's text without its line end would become
-    // a begin marker, and the next pass would drop it as the start of a block.
-    return !RetainedEndsWith(retained, HostsBeginMarker.substr(0, HostsBeginMarker.size() - 2));
+// Gluing the marker onto an unfinished last line would change that line's entry;
+// but a last line that is the begin marker's text without its line end would
+// become a begin marker, and the next pass would drop it as the start of a block.
+bool NeedsLineBreak(std::string_view retained, int writable) noexcept {
+    return writable != 0 && !retained.empty() && retained.back() != '\n' &&
+           !retained.ends_with(kBeginText);
 }
 
 }  // namespace
 
-HostsRetained RemoveFirstBlock(std::string_view content) noexcept {
-    std::size_t begin = content.find(HostsBeginMarker);
-    if (begin == std::string_view::npos) return {content, {}};
-    // An end marker before the begin marker is ordinary text.
-    std::size_t end = content.find(HostsEndMarker, begin);
-    if (end == std::string_view::npos) return {content.substr(0, begin), {}};
-    return {content.substr(0, begin), content.substr(end + HostsEndMarker.size())};
+std::size_t HostsCapacity(std::size_t size, const char (*sites)[VbSiteSlotSize],
+                          int count) noexcept {
+    // A join and a final line break, two bytes each, at most.
+    return size + 4 + BlockSize(sites, count);
 }
 
-std::size_t NewHostsSize(const HostsRetained& retained, const char (*sites)[VbSiteSlotSize],
-                         int count) noexcept {
-    bool lineBreak = NeedsLineBreak(retained, WritableCount(sites, count));
-    return retained.head.size() + retained.tail.size() + (lineBreak ? 2 : 0) +
-           BlockSize(sites, count);
-}
+std::size_t RewriteHosts(std::span<char> buffer, std::size_t size,
+                         const char (*sites)[VbSiteSlotSize], int count) noexcept {
+    std::string_view content(buffer.data(), size);
+    std::size_t headSize = size;
+    std::size_t tailFrom = size;
+    std::size_t begin = FindMarker(content, HostsBeginMarker, 0);
+    if (begin != std::string_view::npos) {
+        headSize = begin;
+        // An end marker before the begin marker is ordinary text.
+        std::size_t end = FindMarker(content, HostsEndMarker, begin);
+        if (end != std::string_view::npos) tailFrom = end + HostsEndMarker.size();
+    }
+    std::string_view join = Join(content.substr(0, headSize), content.substr(tailFrom));
+    std::size_t tailSize = size - tailFrom;
 
-std::size_t WriteNewHosts(const HostsRetained& retained, const char (*sites)[VbSiteSlotSize],
-                          int count, std::span<char> out) noexcept {
-    int writable = WritableCount(sites, count);
-    count = UsableCount(sites, count);
-    std::size_t used = 0;
+    // The tail moves left over the old block, which is longer than any join.
+    char* out = buffer.data();
+    std::memmove(out + headSize + join.size(), out + tailFrom, tailSize);
+    if (!join.empty()) std::memcpy(out + headSize, join.data(), join.size());
+    std::size_t used = headSize + join.size() + tailSize;
+
     auto put = [&](std::string_view bytes) {
-        if (bytes.empty()) return;
-        std::memcpy(out.data() + used, bytes.data(), bytes.size());
+        std::memcpy(out + used, bytes.data(), bytes.size());
         used += bytes.size();
     };
-    put(retained.head);
-    put(retained.tail);
-    if (NeedsLineBreak(retained, writable)) put("\r\n");
+    int writable = WritableCount(sites, count);
+    if (NeedsLineBreak({out, used}, writable)) put("\r\n");
     if (writable == 0) return used;
     put(HostsBeginMarker);
-    for (int i = 0; i < count; ++i) {
+    for (int i = 0; i < UsableCount(sites, count); ++i) {
         std::string_view name = Entry(sites, i);
         if (!IsWritable(name)) continue;
         put("127.0.0.1 "), put(name), put("\r\n");

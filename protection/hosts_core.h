@@ -16,21 +16,14 @@ inline constexpr std::string_view HostsEndMarker = "# <<< Vellumbrook <<<\r\n";
 // A larger hosts file is not read, and so never rewritten.
 inline constexpr std::size_t HostsMaxFileSize = 4u * 1024 * 1024;
 
-// What survives of the current content: the bytes before the first begin marker
-// and, when an end marker follows it, the bytes after that end marker.
-struct HostsRetained {
-    std::string_view head;
-    std::string_view tail;
-};
+// The room RewriteHosts needs for a file of size bytes and the first count slots.
+std::size_t HostsCapacity(std::size_t size, const char (*sites)[VbSiteSlotSize],
+                          int count) noexcept;
 
-HostsRetained RemoveFirstBlock(std::string_view content) noexcept;
-
-// Size of the new content for the retained text and the first count slots.
-std::size_t NewHostsSize(const HostsRetained& retained, const char (*sites)[VbSiteSlotSize],
-                         int count) noexcept;
-
-// Writes the new content: the retained text, a CR LF when it does not end its
-// last line and a block follows, then the block. out must hold NewHostsSize bytes;
-// returns the number of bytes written.
-std::size_t WriteNewHosts(const HostsRetained& retained, const char (*sites)[VbSiteSlotSize],
-                          int count, std::span<char> out) noexcept;
+// Rewrites, in place, the content held in the first size bytes of buffer
+// (buffer.size() >= HostsCapacity): the first block is removed, a CR LF goes
+// where the text around it would otherwise join into a begin marker and after an
+// unfinished last line, and the block for the first count slots (none when
+// count <= 0 or sites is null) is put at the end. Returns the new length.
+std::size_t RewriteHosts(std::span<char> buffer, std::size_t size,
+                         const char (*sites)[VbSiteSlotSize], int count) noexcept;

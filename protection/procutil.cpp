@@ -16,11 +16,20 @@ namespace {
 constexpr DWORD kChildWaitMs = 15000;
 constexpr std::size_t kFirstCapacity = 8192;
 constexpr DWORD kChunkSize = 1024;
+// A listing is a few KiB; a child that writes without end is cut here.
+constexpr std::size_t kCaptureMax = 1024 * 1024;
 
-// The full path of the command line's program in the system directory. The agent
-// runs elevated: letting the platform search the agent's folder or the current
-// directory would run whatever someone planted there as administrator.
-bool SystemProgramPath(const wchar_t* commandLine, wchar_t (&path)[MAX_PATH]) noexcept {
+// Where a child runs from: the full path of the command line's program in the
+// system directory, and that directory as its working directory. The agent runs
+// elevated: letting the platform search the agent's folder or the current
+// directory, for the program or for the DLLs it loads, would run whatever
+// someone planted there as administrator.
+struct ChildPlace {
+    wchar_t program[MAX_PATH];
+    wchar_t directory[MAX_PATH];
+};
+
+bool SystemProgramPath(const wchar_t* commandLine, ChildPlace& place) noexcept {
     std::wstring_view line(commandLine);
     std::wstring_view program;
     if (!line.empty() && line.front() == L'"') {
@@ -35,11 +44,11 @@ bool SystemProgramPath(const wchar_t* commandLine, wchar_t (&path)[MAX_PATH]) no
         program == L"." || program == L"..")
         return false;
 
-    wchar_t system[MAX_PATH];
-    UINT length = GetSystemDirectoryW(system, MAX_PATH);
+    UINT length = GetSystemDirectoryW(place.directory, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) return false;
     bool hasExtension = program.find(L'.') != std::wstring_view::npos;
-    return VbJoin<wchar_t>(path, {system, L"\\", program, hasExtension ? L"" : L".exe"});
+    return VbJoin<wchar_t>(place.program,
+                           {place.directory, L"\\", program, hasExtension ? L"" : L".exe"});
 }
 
 STARTUPINFOW HiddenStartup() noexcept {
@@ -54,12 +63,12 @@ STARTUPINFOW HiddenStartup() noexcept {
 }  // namespace
 
 int VbRunHidden(wchar_t* commandLine) noexcept {
-    wchar_t program[MAX_PATH];
-    if (!SystemProgramPath(commandLine, program)) return 0;
+    ChildPlace place;
+    if (!SystemProgramPath(commandLine, place)) return 0;
     STARTUPINFOW startup = HiddenStartup();
     PROCESS_INFORMATION child = {};
-    if (!CreateProcessW(program, commandLine, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                        nullptr, &startup, &child))
+    if (!CreateProcessW(place.program, commandLine, nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                        nullptr, place.directory, &startup, &child))
         return 0;
     VbUniqueHandle process(child.hProcess);
     VbUniqueHandle thread(child.hThread);
@@ -72,8 +81,8 @@ int VbRunHidden(wchar_t* commandLine) noexcept {
 }
 
 char* VbRunHiddenCapture(wchar_t* commandLine) noexcept {
-    wchar_t program[MAX_PATH];
-    if (!SystemProgramPath(commandLine, program)) return nullptr;
+    ChildPlace place;
+    if (!SystemProgramPath(commandLine, place)) return nullptr;
 
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     VbUniqueHandle readEnd;
@@ -87,8 +96,8 @@ char* VbRunHiddenCapture(wchar_t* commandLine) noexcept {
     startup.hStdOutput = writeEnd.Get();
     startup.hStdError = writeEnd.Get();
     PROCESS_INFORMATION child = {};
-    BOOL started = CreateProcessW(program, commandLine, nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                                  nullptr, nullptr, &startup, &child);
+    BOOL started = CreateProcessW(place.program, commandLine, nullptr, nullptr, TRUE,
+                                  CREATE_NO_WINDOW, nullptr, place.directory, &startup, &child);
     // Without our write end, the pipe breaks as soon as the child's copies are closed.
     writeEnd.Reset();
     if (!started) return nullptr;
@@ -101,29 +110,26 @@ char* VbRunHiddenCapture(wchar_t* commandLine) noexcept {
     std::size_t position = 0;
 
     // Anonymous pipes cannot be read with a time-out, so the loop looks before it
-    // reads: a child that keeps its output open forever cannot hold the agent.
+    // reads, and every turn checks the deadline: a child that keeps its output open,
+    // or keeps writing, cannot hold the agent.
     const ULONGLONG deadline = GetTickCount64() + kChildWaitMs;
-    bool outOfTime = false;
     char chunk[kChunkSize];
-    for (;;) {
+    while (position < kCaptureMax) {
+        ULONGLONG now = GetTickCount64();
+        if (now >= deadline) break;
         DWORD available = 0;
         if (!PeekNamedPipe(readEnd.Get(), nullptr, 0, nullptr, &available, nullptr)) break;
         if (available == 0) {
-            ULONGLONG now = GetTickCount64();
-            if (now >= deadline) {
-                outOfTime = true;
-                break;
-            }
             DWORD pause = static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, 10));
             // Wakes at once when the child ends; once it has, a process that inherited
             // the write end may still hold the pipe, so just pause.
             if (WaitForSingleObject(process.Get(), pause) == WAIT_OBJECT_0) Sleep(1);
             continue;
         }
+        DWORD want = static_cast<DWORD>(std::min<std::size_t>(
+            {available, std::size_t{kChunkSize}, kCaptureMax - position}));
         DWORD got = 0;
-        if (!ReadFile(readEnd.Get(), chunk, std::min(available, kChunkSize), &got, nullptr) ||
-            got == 0)
-            break;
+        if (!ReadFile(readEnd.Get(), chunk, want, &got, nullptr) || got == 0) break;
         if (position + got + 1 > capacity) {
             char* grown = static_cast<char*>(std::realloc(text.Get(), capacity * 2));
             if (grown == nullptr) break;  // keep what was gathered before this chunk
@@ -136,6 +142,8 @@ char* VbRunHiddenCapture(wchar_t* commandLine) noexcept {
     }
     text.Get()[position] = '\0';
 
-    if (!outOfTime) WaitForSingleObject(process.Get(), kChildWaitMs);
+    // What is left of the 15 seconds, for a child that has finished writing.
+    ULONGLONG now = GetTickCount64();
+    if (now < deadline) WaitForSingleObject(process.Get(), static_cast<DWORD>(deadline - now));
     return text.Release();
 }

@@ -3,7 +3,8 @@
 
 // The first word of a command line names a program of the system directory; it
 // is always started from there, never from the agent's folder or the current
-// directory. The command line buffer must be writable.
+// directory, and runs with the system directory as its working directory. The
+// command line buffer must be writable.
 
 // 1 when the child started and ended with exit code 0 within 15 seconds. A child
 // still running then counts as a failure and is left running.
@@ -11,5 +12,6 @@ int VbRunHidden(wchar_t* commandLine) noexcept;
 
 // The child's standard output and standard error, interleaved, as a NUL-terminated
 // heap block the caller releases with free(); null when the child could not be
-// started. Reading stops after 15 seconds; a child still running is left running.
+// started. Reading stops after 15 seconds or 1 MiB, and what was read is returned;
+// a child still running is left running.
 char* VbRunHiddenCapture(wchar_t* commandLine) noexcept;

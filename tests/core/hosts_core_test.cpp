@@ -21,10 +21,9 @@ struct Sites {
 };
 
 std::string Apply(std::string_view content, const Sites& sites) {
-    HostsRetained retained = RemoveFirstBlock(content);
-    std::vector<char> out(NewHostsSize(retained, sites.slots, sites.count));
-    std::size_t n = WriteNewHosts(retained, sites.slots, sites.count, out);
-    EXPECT_EQ(n, out.size());
+    std::vector<char> out(HostsCapacity(content.size(), sites.slots, sites.count));
+    std::copy(content.begin(), content.end(), out.begin());
+    std::size_t n = RewriteHosts(out, content.size(), sites.slots, sites.count);
     return std::string(out.data(), n);
 }
 
