@@ -7,17 +7,32 @@
 #include "protection/dohlock.h"
 #include "protection/hosts.h"
 
-int VbEnforceFromConfig() noexcept {
+int VbEnforceAndReport(VbPassReport* report) noexcept {
+    VbPassReport done = {};
+    int result = 0;
     VbConfig config;
     // An unreadable file is not a first start: applying its defaults would switch
     // protection on or wipe the site list on a whim of whoever holds the file.
-    if (!VbLoadConfig(&config)) return 0;
-    if (config.enabled) {
-        VbApplyFamilyDns();
-        VbApplyHostsBlock(config.sites, config.siteCount);
-        return VbLockdownBrowserDoh();
+    if (VbLoadConfig(&config)) {
+        done.configRead = 1;
+        done.enabled = config.enabled ? 1 : 0;
+        int dnsComplete = 0;
+        if (config.enabled) {
+            VbApplyFamilyDns(&dnsComplete);
+            done.hostsFailed = !VbApplyHostsBlock(config.sites, config.siteCount);
+            result = VbLockdownBrowserDoh();
+        } else {
+            VbRevertDns(&dnsComplete);
+            done.hostsFailed = !VbClearHostsBlock();
+            result = VbRevertBrowserDohLockdown();
+        }
+        done.dnsFailed = !dnsComplete;
+        done.browsersFailed = !result;
     }
-    VbRevertDns();
-    VbClearHostsBlock();
-    return VbRevertBrowserDohLockdown();
+    if (report != nullptr) *report = done;
+    return result;
+}
+
+int VbEnforceFromConfig() noexcept {
+    return VbEnforceAndReport(nullptr);
 }

@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr wchar_t kUnreadableText[] =
-    L"Impossible de lire les paramètres de Vellumbrook. Réessayez dans un instant.";
 constexpr wchar_t kFirstPasswordFailedText[] =
     L"Le mot de passe n'a pas pu être créé. Rien n'a été enregistré.";
 constexpr wchar_t kFirstPasswordNotSavedText[] =
@@ -56,9 +54,15 @@ bool FlowAlreadyOpen() noexcept {
 
 // An unreadable file is never taken for a first start: that would let whoever
 // holds it open choose a new password and wipe the site list.
+// The message names the folder, so that a parent or a helper knows where to look.
 bool LoadOrWarn(HWND owner, VbConfig& config) noexcept {
     if (VbLoadConfig(&config)) return true;
-    ShowWarning(owner, kUnreadableText);
+    wchar_t folder[MAX_PATH];
+    wchar_t text[MAX_PATH + 96];
+    if (!VbGetConfigDir(folder, MAX_PATH)) folder[0] = L'\0';
+    VbJoin<wchar_t>(text, {L"Impossible de lire les paramètres de Vellumbrook (", folder,
+                           L"). Réessayez dans un instant."});
+    ShowWarning(owner, text);
     return false;
 }
 

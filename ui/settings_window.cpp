@@ -1,5 +1,6 @@
 // The settings window: protection on or off, the blocked sites, the password.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <cstring>
 #include <iterator>
@@ -14,10 +15,6 @@
 
 namespace {
 
-constexpr wchar_t kAppliedText[] =
-    L"Protection appliquée : filtrage DNS + sites personnalisés actifs.";
-constexpr wchar_t kRevertedText[] =
-    L"Protection désactivée : DNS et sites personnalisés ont été rétablis.";
 constexpr wchar_t kPasswordChangedText[] = L"Mot de passe mis à jour.";
 constexpr wchar_t kSaveFailedText[] = L"Échec de l'enregistrement : paramètres inchangés.";
 constexpr wchar_t kPasswordFailedText[] = L"Échec : le mot de passe n'a pas été changé.";
@@ -50,6 +47,16 @@ void ShowSiteList(HWND edit, const VbConfig& config) noexcept {
     SetWindowTextW(edit, text);
 }
 
+// Under the dialog manager a multi-line box turns Escape into WM_CLOSE to its
+// window, which would close the settings and lose what was typed: the key is
+// kept from it. Escape elsewhere in the window does nothing either.
+LRESULT CALLBACK SiteListProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                              DWORD_PTR) noexcept {
+    if ((message == WM_KEYDOWN || message == WM_CHAR) && wParam == VK_ESCAPE) return 0;
+    if (message == WM_NCDESTROY) RemoveWindowSubclass(edit, SiteListProc, 0);
+    return DefSubclassProc(edit, message, wParam, lParam);
+}
+
 LRESULT OnCreate(HWND window, LPARAM createParam) noexcept {
     auto* state = StoreStateOf<SettingsState>(window, createParam);
     state->statusColour = StatusColour;
@@ -67,10 +74,10 @@ LRESULT OnCreate(HWND window, LPARAM createParam) noexcept {
                                       ES_AUTOVSCROLL | ES_WANTRETURN,
                                   WS_EX_CLIENTEDGE, 24, 126, 432, 160, IDC_SITES);
     ShowSiteList(state->sitesEdit, state->config);
-    // One line: a text a little wider than the line is clipped, not wrapped onto a
-    // second line that the 20-pixel static would hide.
-    state->statusLine = AddControl(
-        window, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP, 0, 24, 296, 432, 20, 0);
+    SetWindowSubclass(state->sitesEdit, SiteListProc, 0, 0);
+    // Two lines between the list and the buttons: a pass that failed names its steps.
+    state->statusLine =
+        AddControl(window, L"STATIC", L"", WS_CHILD | WS_VISIBLE, 0, 24, 289, 432, 36, 0);
     AddControl(window, L"BUTTON", L"Enregistrer",
                WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 0, 24, 326, 150, 32,
                IDC_SAVE);
@@ -108,9 +115,16 @@ void OnSave(HWND window, SettingsState& state) noexcept {
         return;
     }
     state.config = candidate;
-    // Reloads what was just written: the machine follows the file at once.
-    VbEnforceFromConfig();
-    SetStatus(state, state.config.enabled ? kAppliedText : kRevertedText, StatusColour);
+    // Reloads what was just written: the machine follows the file at once, and the
+    // status line says what is really in force.
+    VbPassReport report;
+    VbEnforceAndReport(&report);
+    if (!report.configRead) report.enabled = candidate.enabled;
+    wchar_t status[256];
+    DescribePass(report, {reinterpret_cast<char16_t*>(status), std::size(status)});
+    SetStatus(state, status, PassIncomplete(report) ? WarningColour : StatusColour);
+    SendMessageW(GetWindow(window, GW_OWNER), VbPassReportedMessage, 0,
+                 reinterpret_cast<LPARAM>(&report));
     ReportIgnoredLines(window, outcome);
 }
 

@@ -2,6 +2,7 @@
 #include "ui/ui_text.h"
 
 #include <cstring>
+#include <iterator>
 
 #include "common/vb_text.h"
 
@@ -164,4 +165,65 @@ std::size_t DescribeIgnoredLines(const SiteListOutcome& outcome, std::span<char1
     text << u"\nUn site s'écrit avec des lettres sans accent, des chiffres, des tirets et des "
             u"points, sans espace ; la liste en garde 64 au plus.";
     return text.Length();
+}
+
+bool PassIncomplete(const VbPassReport& report) noexcept {
+    return !report.configRead || report.dnsFailed || report.hostsFailed || report.browsersFailed;
+}
+
+namespace {
+
+// The steps that failed, in pass order: "A", "A et B", "A, B et C".
+void NameFailedSteps(TextBuilder& text, std::span<const bool> failed) noexcept {
+    constexpr std::u16string_view kSteps[] = {u"le filtrage DNS", u"les sites bloqués",
+                                              u"le verrouillage des navigateurs", u"les paramètres"};
+    int count = 0;
+    for (bool step : failed)
+        count += step ? 1 : 0;
+    for (std::size_t i = 0, named = 0; i < failed.size() && i < std::size(kSteps); ++i) {
+        if (!failed[i]) continue;
+        if (named > 0) text << (static_cast<int>(named) == count - 1 ? u" et " : u", ");
+        text << kSteps[i];
+        ++named;
+    }
+}
+
+}  // namespace
+
+std::size_t DescribePass(const VbPassReport& report, std::span<char16_t> out) noexcept {
+    TextBuilder text(out);
+    if (!PassIncomplete(report)) {
+        text << (report.enabled
+                     ? u"Protection appliquée : filtrage DNS + sites personnalisés actifs."
+                     : u"Protection désactivée : DNS et sites personnalisés ont été rétablis.");
+        return text.Length();
+    }
+    const bool failed[] = {!report.configRead || report.dnsFailed != 0,
+                           !report.configRead || report.hostsFailed != 0,
+                           !report.configRead || report.browsersFailed != 0};
+    text << (report.enabled ? u"Protection incomplète : échec pour "
+                            : u"Désactivation incomplète : échec pour ");
+    NameFailedSteps(text, failed);
+    text << u". Nouvel essai dans une minute.";
+    return text.Length();
+}
+
+std::size_t DescribeUninstall(const VbPassReport& report, bool folderRemoved,
+                              std::span<char16_t> out) noexcept {
+    TextBuilder text(out);
+    const bool failed[] = {report.dnsFailed != 0, report.hostsFailed != 0,
+                           report.browsersFailed != 0, !folderRemoved};
+    text << u"Désinstallation incomplète : échec pour ";
+    NameFailedSteps(text, failed);
+    text << u". Relancez la désinstallation dans un instant.";
+    return text.Length();
+}
+
+const char16_t* TrayTipFor(const VbPassReport& report) noexcept {
+    if (!report.configRead) return u"Vellumbrook - paramètres illisibles";
+    if (report.enabled)
+        return PassIncomplete(report) ? u"Vellumbrook - protection incomplète"
+                                 : u"Vellumbrook - protection active";
+    return PassIncomplete(report) ? u"Vellumbrook - désactivation incomplète"
+                             : u"Vellumbrook - protection désactivée";
 }

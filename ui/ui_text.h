@@ -1,5 +1,6 @@
 // The text work of the agent's windows, without any I/O or Windows header:
-// passwords from UTF-16 boxes to bounded UTF-8, and the site list typed by the parent.
+// passwords from UTF-16 boxes to bounded UTF-8, the site list typed by the parent,
+// and what the parent is told of a pass.
 #pragma once
 
 #include <cstddef>
@@ -7,6 +8,7 @@
 #include <string_view>
 
 #include "config/config.h"
+#include "protection/enforce.h"
 
 inline constexpr std::size_t PasswordBytesMax = 127;
 
@@ -32,3 +34,17 @@ SiteListOutcome ParseSiteList(std::u16string_view text, VbConfig& config) noexce
 // The warning that tells the parent which lines were not stored, NUL-terminated
 // in out (cut if out is too small). Returns its length in UTF-16 units.
 std::size_t DescribeIgnoredLines(const SiteListOutcome& outcome, std::span<char16_t> out) noexcept;
+
+// The settings window's status line after a save whose pass gave report: what is
+// really in force, naming the steps that failed. NUL-terminated in out (cut if
+// out is too small); returns its length. A pass that could not read the
+// configuration applied nothing: every step counts as failed.
+std::size_t DescribePass(const VbPassReport& report, std::span<char16_t> out) noexcept;
+// The uninstaller's message when reverting a protection (report, protection off)
+// or removing the data folder failed.
+std::size_t DescribeUninstall(const VbPassReport& report, bool folderRemoved,
+                              std::span<char16_t> out) noexcept;
+// Whether a step of the pass failed, or the pass could not read the configuration.
+bool PassIncomplete(const VbPassReport& report) noexcept;
+// The tray icon's tip after a pass.
+const char16_t* TrayTipFor(const VbPassReport& report) noexcept;

@@ -416,7 +416,8 @@ TEST_F(AgentRun, AnUnreadableConfigurationIsNeverAFirstStart) {
     EXPECT_TRUE(ReadNetshSimLog().empty());  // the pass touched nothing
 
     const std::wstring unreadable =
-        L"Impossible de lire les paramètres de Vellumbrook. Réessayez dans un instant.";
+        L"Impossible de lire les paramètres de Vellumbrook (C:\\ProgramData\\Vellumbrook). "
+        L"Réessayez dans un instant.";
     agent.DoubleClickIcon();
     HWND box = WaitForMessageBox(tray);
     ASSERT_TRUE(box) << DriverError();
