@@ -6,4 +6,3 @@
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 python3 "$here/draw_icon.py" "$here/vellumbrook.ico" "$@"
-python3 "$here/check_icon.py" "$here/vellumbrook.ico"

@@ -56,6 +56,17 @@ setup)
     "$WINE" reg delete "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug" /f \
         </dev/null >/dev/null 2>&1 || true
 
+    # The setup program registers its logon task through schtasks, which needs Wine's
+    # Task Scheduler service. Started on demand right after the prefix is made, it
+    # locks Wine's service manager for good; started by a restart of the prefix, it
+    # just runs.
+    "$WINE" reg add "HKLM\\System\\CurrentControlSet\\Services\\Schedule" /v Start /t REG_DWORD /d 2 /f \
+        </dev/null >/dev/null 2>&1
+    "$WINESERVER" -k </dev/null >/dev/null 2>&1 || true
+    "$WINESERVER" -w </dev/null >/dev/null 2>&1 || true
+    "$WINESERVER" -p </dev/null >/dev/null 2>&1
+    "$WINE" wineboot </dev/null >/dev/null 2>&1
+
     system32="$WINEPREFIX/drive_c/windows/system32"
     for pair in "$@"; do
         cp "${pair%%=*}" "$system32/${pair#*=}"

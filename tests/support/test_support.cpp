@@ -3,7 +3,6 @@
 #include <shlobj.h>
 
 #include <cstdlib>
-#include <vector>
 
 bool VbTestIsSandbox() {
     HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
@@ -22,6 +21,7 @@ std::wstring TestHostsPath() {
     return TestSystemDir() + L"\\drivers\\etc\\hosts";
 }
 
+
 std::wstring TestConfigDir() {
     wchar_t buffer[MAX_PATH];
     SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, buffer);
@@ -33,8 +33,7 @@ std::wstring TestConfigPath() {
 }
 
 std::optional<std::string> ReadAll(const std::wstring& path) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE file = HoldFile(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
     if (file == INVALID_HANDLE_VALUE) return std::nullopt;
     std::string bytes;
     char chunk[65536];
@@ -46,6 +45,7 @@ std::optional<std::string> ReadAll(const std::wstring& path) {
 }
 
 void WriteAll(const std::wstring& path, std::string_view bytes) {
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) std::abort();
     DWORD written = 0;
@@ -65,6 +65,7 @@ void RemoveFolder(const std::wstring& path) {
             std::wstring name = found.cFileName;
             if (name == L"." || name == L"..") continue;
             std::wstring full = path + L"\\" + name;
+            SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
             if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
                 RemoveFolder(full);
             else
@@ -73,16 +74,48 @@ void RemoveFolder(const std::wstring& path) {
         FindClose(search);
     }
     RemoveDirectoryW(path.c_str());
+    DeleteFileW(path.c_str());
 }
 
-bool MachineValueExists(const wchar_t* key, const wchar_t* name) {
+HANDLE HoldFile(const std::wstring& path, DWORD access, DWORD share) {
+    return CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+void PlantConfig(std::string_view bytes) {
+    CreateDirectoryW(TestConfigDir().c_str(), nullptr);
+    WriteAll(TestConfigPath(), bytes);
+}
+
+std::optional<RegValue> MachineValue(const wchar_t* key, const wchar_t* name) {
     HKEY handle;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_QUERY_VALUE, &handle) != ERROR_SUCCESS)
-        return false;
-    bool found =
-        RegQueryValueExW(handle, name, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+        return std::nullopt;
+    BYTE data[256];
+    DWORD size = sizeof data;
+    DWORD type = 0;
+    LSTATUS status = RegQueryValueExW(handle, name, nullptr, &type, data, &size);
     RegCloseKey(handle);
-    return found;
+    if (status != ERROR_SUCCESS) return std::nullopt;
+    return RegValue{type, std::string(reinterpret_cast<char*>(data), size)};
+}
+
+bool PoliciesLocked() {
+    return MachineValue(L"SOFTWARE\\Policies\\Google\\Chrome", L"DnsOverHttpsMode") &&
+           MachineValue(L"SOFTWARE\\Policies\\Mozilla\\Firefox\\DNSOverHTTPS", L"Locked") &&
+           MachineValue(L"SOFTWARE\\Policies\\Microsoft\\Windows NT\\DNSClient", L"DoHPolicy");
+}
+
+// No lasting key can be made below a volatile one. The keys above it are made
+// lasting first, or they would be made volatile too.
+void MakeBraveUnwritable() {
+    HKEY key = nullptr;
+    RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                    &key, nullptr);
+    RegCloseKey(key);
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies\\BraveSoftware");
+    RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies\\BraveSoftware", 0, nullptr,
+                    REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    RegCloseKey(key);
 }
 
 std::wstring Widen(std::string_view utf8) {
@@ -99,4 +132,65 @@ std::string Narrow(std::wstring_view utf16) {
     WideCharToMultiByte(CP_UTF8, 0, utf16.data(), static_cast<int>(utf16.size()), out.data(), n,
                         nullptr, nullptr);
     return out;
+}
+
+std::string HostsLines(const std::string& name) {
+    return "127.0.0.1 " + name + "\r\n127.0.0.1 www." + name + "\r\n::1 " + name + "\r\n::1 www." +
+           name + "\r\n";
+}
+
+std::string ConfigWithSecret(const std::string& rest) {
+    return std::string(kSalt) + "\n" + kSecretHash + "\n" + rest;
+}
+
+TestProcess::TestProcess(const std::wstring& program, const std::wstring& arguments) {
+    std::wstring line = L"\"" + program + L"\"" + (arguments.empty() ? L"" : L" ") + arguments;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child = {};
+    if (CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                       &startup, &child)) {
+        process_ = child.hProcess;
+        CloseHandle(child.hThread);
+        id_ = child.dwProcessId;
+    }
+}
+
+TestProcess::~TestProcess() {
+    if (Running()) {
+        TerminateProcess(process_, 99);
+        WaitForSingleObject(process_, 5000);
+    }
+    if (process_ != nullptr) CloseHandle(process_);
+}
+
+bool TestProcess::Running() const {
+    return process_ != nullptr && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
+}
+
+long TestProcess::ExitCode(DWORD timeoutMs) const {
+    if (process_ == nullptr || WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0) return -1;
+    DWORD code = 0;
+    GetExitCodeProcess(process_, &code);
+    return static_cast<long>(code);
+}
+
+HWND TrayOf(DWORD processId, int timeoutMs) {
+    const ULONGLONG end = GetTickCount64() + timeoutMs;
+    do {
+        for (HWND w = FindWindowExW(nullptr, nullptr, L"VBTrayWnd", nullptr); w != nullptr;
+             w = FindWindowExW(nullptr, w, L"VBTrayWnd", nullptr)) {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(w, &owner);
+            if (owner == processId) return w;
+        }
+        Sleep(50);
+    } while (GetTickCount64() < end);
+    return nullptr;
+}
+
+std::wstring TipOf(HWND tray) {
+    wchar_t text[128] = L"";
+    GetWindowTextW(tray, text, 128);
+    return text;
 }

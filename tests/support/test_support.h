@@ -1,4 +1,5 @@
-// Functions shared by the test programs that run under Wine.
+// Shared by the test programs that run under Wine: the sandbox check, the
+// machine's files and keys, and the bytes and texts several tests expect.
 #pragma once
 
 #include <windows.h>
@@ -16,15 +17,62 @@ std::wstring TestHostsPath();
 std::wstring TestConfigDir();
 std::wstring TestConfigPath();
 
-// The whole content of a file, or nothing when it cannot be opened.
-std::optional<std::string> ReadAll(const std::wstring& path);
+std::optional<std::string> ReadAll(const std::wstring& path);  // nothing: cannot be opened
 void WriteAll(const std::wstring& path, std::string_view bytes);
 bool PathExists(const std::wstring& path);
-// Removes a folder and the files directly inside it.
-void RemoveFolder(const std::wstring& path);
+void RemoveFolder(const std::wstring& path);  // and everything inside it
+// A handle on a file held the way another program would hold it; closed with CloseHandle.
+HANDLE HoldFile(const std::wstring& path, DWORD access, DWORD share);
+void PlantConfig(std::string_view bytes);  // config.dat, its folder made if need be
 
-// True when the value exists under the HKEY_LOCAL_MACHINE key.
-bool MachineValueExists(const wchar_t* key, const wchar_t* name);
+struct RegValue {
+    DWORD type;
+    std::string data;
+};
+std::optional<RegValue> MachineValue(const wchar_t* key, const wchar_t* name);  // under HKLM
+// Chrome's, Firefox's and the DNS client's DNS-over-HTTPS policies are there.
+bool PoliciesLocked();
+// Makes Brave's policy key impossible to create, so that the lockdown fails.
+void MakeBraveUnwritable();
 
 std::wstring Widen(std::string_view utf8);
 std::string Narrow(std::wstring_view utf16);
+
+// The agent's hosts block: its markers, and the four lines of one site.
+inline const std::string kBegin = "# >>> Vellumbrook >>>\r\n";
+inline const std::string kEnd = "# <<< Vellumbrook <<<\r\n";
+std::string HostsLines(const std::string& name);
+
+// A known salt, and sha256("<salt>:secret") as worked out by another SHA-256 tool.
+inline constexpr char kSalt[] = "0123456789abcdef0123456789abcdef";
+inline constexpr char kSecretHash[] =
+    "8917ae349b3abd701ffcd51e40fd8aacca08f7ed11cc2688a79f72ab380e7460";
+// config.dat text with the password "secret", then rest (the switch and the sites).
+std::string ConfigWithSecret(const std::string& rest);
+
+// Both families of an adapter on the family-filtering resolver, as netsh lists them.
+inline constexpr char kFamilyV4[] = "1.1.1.3,1.0.0.3";
+inline constexpr char kFamilyV6[] = "2606:4700:4700::1113,2606:4700:4700::1003";
+
+// A program started by a test (the agent, the setup), ended by its id if the
+// test leaves it running.
+class TestProcess {
+public:
+    TestProcess(const std::wstring& program, const std::wstring& arguments);
+    ~TestProcess();
+    TestProcess(const TestProcess&) = delete;
+
+    DWORD Id() const { return id_; }
+    bool Running() const;
+    // The exit code, or -1 when it still runs after timeoutMs.
+    long ExitCode(DWORD timeoutMs = 30000) const;
+
+private:
+    HANDLE process_ = nullptr;
+    DWORD id_ = 0;
+};
+
+// The hidden tray window of the agent of that process, once it shows.
+HWND TrayOf(DWORD processId, int timeoutMs = 30000);
+// The tray icon's tip, which the tray window also carries as its title.
+std::wstring TipOf(HWND tray);

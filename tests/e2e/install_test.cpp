@@ -1,0 +1,155 @@
+// The setup program and the uninstaller, run for real in the test prefix, and
+// the logon task's definition read as data: Wine registers a task but keeps
+// neither its trigger nor its principal.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "tests/fixtures/netsh_state.h"
+#include "tests/support/test_support.h"
+#include "tests/support/ui_driver.h"
+
+using namespace ui_driver;
+
+namespace {
+
+constexpr int IDC_PASSWORD = 4001;
+constexpr int IDC_OK = 4010;
+constexpr int IDC_CANCEL = 4011;
+const std::wstring kFolder = L"C:\\Program Files\\Vellumbrook";
+const std::wstring kShortcut = L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Vellumbrook.lnk";
+const wchar_t kUninstallKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vellumbrook";
+const std::string kUserHosts = "127.0.0.1 localhost\r\n";
+
+std::wstring FromEnvironment(const char* name, const wchar_t* tail = L"") {
+    const char* value = std::getenv(name);
+    return value != nullptr ? Widen(value) + tail : L"";
+}
+
+// The text inside the first <tag>...</tag>, or "<none>".
+std::string Element(const std::string& xml, const std::string& tag) {
+    std::size_t open = xml.find("<" + tag + ">");
+    std::size_t close = xml.find("</" + tag + ">");
+    if (open == std::string::npos || close == std::string::npos) return "<none>";
+    open += tag.size() + 2;
+    return xml.substr(open, close - open);
+}
+
+std::wstring TaskFile() {
+    return TestSystemDir() + L"\\Tasks\\Vellumbrook";
+}
+
+std::string Value(const wchar_t* name) {
+    auto value = MachineValue(kUninstallKey, name);
+    return !value ? "<absent>" : value->type == REG_DWORD ? std::to_string(value->data[0])
+                                                          : Narrow(reinterpret_cast<const wchar_t*>(value->data.c_str()));
+}
+
+// Types password into the enter dialog of another process's --uninstall, and
+// returns that process, to wait for.
+HANDLE AnswerUninstall(const wchar_t* password) {
+    HWND enter = WaitForWindow(L"VBEnterPasswordWnd", 0, 60000);
+    if (enter == nullptr) return nullptr;
+    DWORD processId = 0;
+    GetWindowThreadProcessId(enter, &processId);
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
+    if (TypeInto(Control(enter, IDC_PASSWORD), password) && Press(enter, IDC_OK)) {
+        if (std::wstring(password) != L"secret") {
+            HWND box = WaitForMessageBox(enter);
+            EXPECT_EQ(MessageBoxText(box), L"Mot de passe incorrect.");
+            EXPECT_TRUE(DismissMessageBox(box) && WaitGone(box) && Press(enter, IDC_CANCEL));
+        }
+    }
+    return process;
+}
+
+}  // namespace
+
+TEST(LogonTask, StartsTheInstalledAgentElevatedForAdministratorsOnly) {
+    std::string xml = ReadAll(FromEnvironment("VB_SOURCE_DIR", L"\\installer\\task.xml")).value_or("");
+    ASSERT_FALSE(xml.empty()) << "VB_SOURCE_DIR does not lead to installer\\task.xml";
+    for (char c : xml)
+        ASSERT_LT(static_cast<unsigned char>(c), 0x80) << "schtasks reads the file as ANSI";
+    EXPECT_EQ(Element(xml, "LogonTrigger"), "\n      <Enabled>true</Enabled>\n    ");
+    EXPECT_EQ(Element(xml, "GroupId"), "S-1-5-32-544");  // Administrators, in any language
+    EXPECT_EQ(Element(xml, "RunLevel"), "HighestAvailable");
+    // A group principal runs with each member's own interactive token: no user,
+    // no stored password.
+    EXPECT_EQ(Element(xml, "UserId"), "<none>");
+    EXPECT_EQ(Element(xml, "LogonType"), "<none>");
+    EXPECT_EQ(Element(xml, "Command"), "%ProgramFiles%\\Vellumbrook\\Vellumbrook.exe");
+    EXPECT_EQ(Element(xml, "ExecutionTimeLimit"), "PT0S");
+    EXPECT_EQ(Element(xml, "DisallowStartIfOnBatteries"), "false");
+    EXPECT_EQ(Element(xml, "StopIfGoingOnBatteries"), "false");
+    EXPECT_NE(Element(Element(xml, "RestartOnFailure"), "Count"), "<none>");
+}
+
+TEST(Setup, InstallsUpdatesAndGivesTheMachineBack) {
+    const std::wstring setup = FromEnvironment("VB_SETUP_EXE");
+    if (!PathExists(setup)) GTEST_SKIP() << "no setup program was built (makensis missing)";
+    const std::wstring agentPath = kFolder + L"\\Vellumbrook.exe";
+    RemoveFolder(kFolder);
+    RemoveFolder(TestConfigDir());
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kUninstallKey);
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies");
+    WriteAll(TestHostsPath(), kUserHosts);
+    WriteNetshSimState({false, false, {Adapter(12, "Wi-Fi")}});
+    PlantConfig(ConfigWithSecret("1\nkids.example\n"));
+
+    TestProcess install(setup, L"/S");
+    ASSERT_EQ(install.ExitCode(120000), 0);
+    for (const std::wstring& file : {agentPath, kFolder + L"\\uninstall.exe", kShortcut, TaskFile()})
+        EXPECT_TRUE(PathExists(file)) << Narrow(file);
+    EXPECT_EQ(Value(L"DisplayName"), "Vellumbrook");
+    EXPECT_EQ(Value(L"DisplayVersion"), "1.0.0");
+    EXPECT_EQ(Value(L"Publisher"), "Vellumbrook");
+    EXPECT_EQ(Value(L"UninstallString"), "\"C:\\Program Files\\Vellumbrook\\uninstall.exe\"");
+    EXPECT_EQ(Value(L"NoModify") + Value(L"NoRepair"), "11");
+    EXPECT_EQ(FindWindowW(L"VBTrayWnd", nullptr), nullptr) << "a silent setup started the agent";
+
+    // The installed agent runs; starting it again opens its settings.
+    auto agent = std::make_unique<TestProcess>(agentPath, L"");
+    ASSERT_TRUE(TrayOf(agent->Id()));
+    ASSERT_TRUE(WaitUntil([] { return PoliciesLocked(); }));
+    TestProcess again(agentPath, L"");
+    EXPECT_EQ(again.ExitCode(), 0);
+    HWND enter = WaitForWindow(L"VBEnterPasswordWnd", agent->Id());
+    ASSERT_TRUE(enter && Press(enter, IDC_CANCEL)) << DriverError();
+
+    // An update ends the running agent first, and keeps the settings.
+    TestProcess update(setup, L"/S");
+    EXPECT_EQ(update.ExitCode(120000), 0);
+    EXPECT_EQ(agent->ExitCode(1000), 0);
+    EXPECT_EQ(ReadAll(TestConfigPath()), ConfigWithSecret("1\nkids.example\n"));
+    agent = std::make_unique<TestProcess>(agentPath, L"");
+    ASSERT_TRUE(TrayOf(agent->Id()));
+
+    // A wrong password, then "Annuler": nothing at all is taken away.
+    TestProcess refused(kFolder + L"\\uninstall.exe", L"/S");
+    HANDLE asked = AnswerUninstall(L"wrong");
+    ASSERT_TRUE(asked) << "the uninstaller did not ask for the password";
+    EXPECT_EQ(WaitForSingleObject(asked, 30000), WAIT_OBJECT_0);
+    CloseHandle(asked);
+    Sleep(3000);
+    EXPECT_TRUE(agent->Running());
+    for (const std::wstring& file : {agentPath, kShortcut, TaskFile(), TestConfigPath()})
+        EXPECT_TRUE(PathExists(file)) << Narrow(file);
+    EXPECT_EQ(Value(L"DisplayName"), "Vellumbrook");
+
+    // The right one: the agent ends, and the machine is as it was before.
+    TestProcess accepted(kFolder + L"\\uninstall.exe", L"/S");
+    asked = AnswerUninstall(L"secret");
+    ASSERT_TRUE(asked) << "the uninstaller did not ask for the password";
+    CloseHandle(asked);
+    EXPECT_EQ(agent->ExitCode(60000), 0);
+    EXPECT_TRUE(WaitUntil([&] { return !PathExists(kFolder); }, 60000)) << "program files left";
+    for (const std::wstring& file : {kShortcut, TaskFile(), TestConfigDir()})
+        EXPECT_FALSE(PathExists(file)) << Narrow(file);
+    EXPECT_EQ(Value(L"DisplayName"), "<absent>");
+    EXPECT_EQ(ReadAll(TestHostsPath()), kUserHosts);
+    EXPECT_EQ(ReadNetshSimState().adapters[0].ipv4, "dhcp");
+    EXPECT_FALSE(PoliciesLocked());
+    EXPECT_FALSE(MachineValue(L"SOFTWARE\\Policies\\Mozilla\\Firefox\\DNSOverHTTPS", L"Enabled"));
+}

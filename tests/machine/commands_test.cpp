@@ -1,0 +1,206 @@
+// Hidden child processes, and the adapters' DNS through the netsh simulator: the
+// machine's end state and the exact commands.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "common/vb_handle.h"
+#include "protection/dns.h"
+#include "protection/procutil.h"
+#include "tests/fixtures/netsh_state.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Strings = std::vector<std::string>;
+
+int RunChild(std::wstring line) {
+    return VbRunHidden(line.data());
+}
+
+std::string Capture(std::wstring line) {
+    VbUniqueMalloc text(VbRunHiddenCapture(line.data()));
+    return text ? std::string(text.Get()) : std::string("<null>");
+}
+
+std::wstring ExeFolder() {
+    wchar_t path[MAX_PATH];
+    std::wstring folder(path, GetModuleFileNameW(nullptr, path, MAX_PATH));
+    return folder.substr(0, folder.rfind(L'\\'));
+}
+
+}  // namespace
+
+TEST(HiddenCommands, OutputAndExitCodes) {
+    EXPECT_EQ(Capture(L"vbtestchild out 0"), "");  // an empty text, not null
+    for (std::size_t n : {1023u, 8191u, 8192u, 100000u}) {  // around the first buffer
+        std::string pattern(n, '\0');
+        for (std::size_t i = 0; i < n; ++i)
+            pattern[i] = static_cast<char>('A' + i % 26);
+        EXPECT_EQ(Capture(L"vbtestchild out " + std::to_wstring(n)), pattern) << n;
+    }
+    EXPECT_EQ(Capture(L"vbtestchild err only-on-stderr"), "only-on-stderr");
+    EXPECT_EQ(Capture(L"vbtestchild exit 1 still-read"), "still-read");
+    EXPECT_EQ(Capture(L"vbtestchild cmdline name=\"Wi-Fi 2\" x"),
+              "vbtestchild cmdline name=\"Wi-Fi 2\" x");
+    // Children run in the system directory, where no one can plant a DLL.
+    EXPECT_EQ(Capture(L"cmd /c cd"), Narrow(TestSystemDir()) + "\r\n");
+    EXPECT_EQ(RunChild(L"vbtestchild exit 0"), 1);
+    EXPECT_EQ(RunChild(L"vbtestchild exit 1"), 0);
+    EXPECT_EQ(RunChild(L"vbtestchild exit 259"), 0);  // STILL_ACTIVE's value is no success
+    auto start = Clock::now();
+    EXPECT_EQ(RunChild(L"vbnosuchprogram arg"), 0);
+    EXPECT_EQ(Capture(L"vbnosuchprogram arg"), "<null>");
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
+}
+
+TEST(HiddenCommands, ProgramsComeOnlyFromTheSystemDirectory) {
+    // Copies beside this program and in the current directory, which the
+    // platform's own search would find before system32.
+    const std::wstring system = TestSystemDir() + L"\\vbtestchild.exe";
+    const std::wstring work = L"C:\\vb-cwd";
+    CreateDirectoryW(work.c_str(), nullptr);
+    const std::wstring copies[] = {ExeFolder() + L"\\vbtestchild.exe",
+                                   work + L"\\vbtestchild.exe", ExeFolder() + L"\\vbplanted.exe"};
+    for (const std::wstring& copy : copies)
+        ASSERT_TRUE(CopyFileW(system.c_str(), copy.c_str(), FALSE));
+    wchar_t previous[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    SetCurrentDirectoryW(work.c_str());
+
+    DeleteFileW(L"C:\\which.txt");
+    EXPECT_EQ(RunChild(L"vbtestchild marker C:\\which.txt"), 1);
+    EXPECT_EQ(ReadAll(L"C:\\which.txt"), Narrow(system));
+    DeleteFileW(L"C:\\which.txt");
+    EXPECT_EQ(Capture(L"vbtestchild marker C:\\which.txt"), "");
+    EXPECT_EQ(ReadAll(L"C:\\which.txt"), Narrow(system));
+    // Neither a program that exists only elsewhere, nor a path out of system32.
+    for (const std::wstring& line : {std::wstring(L"vbplanted marker C:\\planted.txt"),
+                                     copies[2] + L" marker C:\\planted.txt",
+                                     std::wstring(L"..\\vbplanted marker C:\\planted.txt")})
+        EXPECT_EQ(RunChild(line), 0) << Narrow(line);
+    EXPECT_FALSE(PathExists(L"C:\\planted.txt"));
+
+    SetCurrentDirectoryW(previous);
+    for (const std::wstring& copy : copies)
+        DeleteFileW(copy.c_str());
+    RemoveDirectoryW(work.c_str());
+}
+
+// Slow: each waits out the 15-second limit; run beside the other tests.
+TEST(SlowHiddenCommands, NoChildHoldsTheAgentLongerThanFifteenSeconds) {
+    // Both children hold a named event while they live: neither is ended.
+    auto waitedAndAlive = [](Clock::time_point start, const wchar_t* event) {
+        auto waited = Clock::now() - start;
+        EXPECT_GE(waited, std::chrono::milliseconds(14500));
+        EXPECT_LT(waited, std::chrono::seconds(20));
+        EXPECT_TRUE(VbUniqueHandle(OpenEventW(SYNCHRONIZE, FALSE, event))) << "ended";
+    };
+    auto start = Clock::now();
+    EXPECT_EQ(RunChild(L"vbtestchild sleep 17000 vb-sleeper"), 0);  // still running: a failure
+    waitedAndAlive(start, L"vb-sleeper");
+    start = Clock::now();
+    EXPECT_EQ(Capture(L"vbtestchild hold 17000 vb-holder"), "holding\r\n");  // output kept open
+    waitedAndAlive(start, L"vb-holder");
+    // A child that writes without end is cut at 1 MiB, and never holds the agent.
+    start = Clock::now();
+    std::string flood = Capture(L"vbtestchild flood");
+    EXPECT_EQ(flood.size(), 1024u * 1024u);
+    EXPECT_EQ(flood.find_first_not_of('f'), std::string::npos);
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(17));
+}
+
+namespace {
+
+const std::string kList = "netsh interface ipv4 show interfaces";
+
+// The log of one call: the listing, then per adapter its four or two commands.
+Strings Log(bool apply, const Strings& names) {
+    Strings log = {kList};
+    for (const std::string& name : names) {
+        std::string head = " dnsservers name=\"" + name + "\"";
+        Strings lines = apply ? Strings{
+            "netsh interface ipv4 set" + head + " source=static address=1.1.1.3 register=none validate=no",
+            "netsh interface ipv4 add" + head + " address=1.0.0.3 index=2 validate=no",
+            "netsh interface ipv6 set" + head +
+                " source=static address=2606:4700:4700::1113 register=none validate=no",
+            "netsh interface ipv6 add" + head + " address=2606:4700:4700::1003 index=2 validate=no"}
+            : Strings{"netsh interface ipv4 set" + head + " source=dhcp",
+                      "netsh interface ipv6 set" + head + " source=dhcp"};
+        log.insert(log.end(), lines.begin(), lines.end());
+    }
+    return log;
+}
+
+// The call's result and its completeness, and the log it left.
+std::pair<int, int> Switch(bool apply) {
+    ClearNetshSimLog();
+    int complete = -1;
+    int result = apply ? VbApplyFamilyDns(&complete) : VbRevertDns(&complete);
+    return {result, complete};
+}
+
+}  // namespace
+
+TEST(AdapterDns, EveryAdapterButLoopbackGetsTheResolverThenDhcpBack) {
+    // Loopback; an inner space; an accented name (0x82 is é in code page 437); a
+    // disconnected adapter with servers of its own; names no command line can quote.
+    NetshSimState before = {false, false,
+                            {Adapter(1, "Loopback Pseudo-Interface 1"), Adapter(12, "Wi-Fi 2"),
+                             Adapter(7, "Ethernet caf\x82"), Adapter(9, "Ethernet 3", "9.9.9.9"),
+                             Adapter(4, "Evil\" & calc"), Adapter(5, "Tap\\"),
+                             Adapter(6, "my loopback tap")}};
+    before.adapters[3].connected = false;
+    WriteNetshSimState(before);
+    EXPECT_EQ(Switch(true), std::make_pair(1, 1));
+    NetshSimState after = ReadNetshSimState();
+    for (std::size_t i = 0; i < after.adapters.size(); ++i) {
+        bool skipped = i == 0 || i == 4 || i == 5;
+        EXPECT_EQ(after.adapters[i].ipv4, skipped ? before.adapters[i].ipv4 : kFamilyV4) << i;
+        EXPECT_EQ(after.adapters[i].ipv6, skipped ? before.adapters[i].ipv6 : kFamilyV6) << i;
+    }
+    const Strings names = {"Wi-Fi 2", "Ethernet caf\xC3\xA9", "Ethernet 3", "my loopback tap"};
+    EXPECT_EQ(ReadNetshSimLog(), Log(true, names));
+    EXPECT_EQ(Switch(false), std::make_pair(1, 1));
+    EXPECT_EQ(ReadNetshSimState().adapters[3].ipv6, "dhcp");
+    EXPECT_EQ(ReadNetshSimLog(), Log(false, names));
+}
+
+TEST(AdapterDns, TheResultFollowsEachAdaptersFirstCommand) {
+    NetshSimState state = {false, false, {Adapter(3, "Eth A"), Adapter(4, "Eth B")}};
+    struct Row {
+        bool apply;
+        const char *failA, *failB;
+        std::pair<int, int> result;
+    } rows[] = {
+        {true, "ipv4-set", "ipv4-set", {0, 0}},  // every other command still runs
+        {true, "ipv4-set", "ipv4-add,ipv6-set", {1, 0}},  // only the first command counts
+        {false, "ipv6-dhcp", "ipv4-dhcp", {1, 0}},
+    };
+    for (const Row& row : rows) {
+        state.adapters[0].fail = row.failA;
+        state.adapters[1].fail = row.failB;
+        WriteNetshSimState(state);
+        EXPECT_EQ(Switch(row.apply), row.result) << row.failA << " / " << row.failB;
+        EXPECT_EQ(ReadNetshSimLog().size(), row.apply ? 9u : 5u);
+    }
+    // No listing, an empty one, or nothing but loopback: no command at all.
+    NetshSimState fails = {true, false, {}}, empty = {false, true, {}};
+    NetshSimState loopback = {false, false, {Adapter(1, "Loopback Pseudo-Interface 1")}};
+    for (const NetshSimState& machine : {fails, empty, NetshSimState{}, loopback}) {
+        WriteNetshSimState(machine);
+        EXPECT_EQ(Switch(true), std::make_pair(0, machine == loopback ? 1 : 0));
+        EXPECT_EQ(ReadNetshSimLog(), Strings{kList});
+    }
+    NetshSimState forty;
+    for (unsigned i = 1; i <= 40; ++i)
+        forty.adapters.push_back(Adapter(i + 10, "Eth " + std::to_string(i)));
+    WriteNetshSimState(forty);
+    Switch(false);
+    Strings log = ReadNetshSimLog();
+    ASSERT_EQ(log.size(), 1u + 32 * 2);  // the first 32 adapters only
+    EXPECT_EQ(log.back(), Log(false, {"Eth 32"}).back());
+}

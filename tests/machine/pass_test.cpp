@@ -1,0 +1,215 @@
+// The browser policies in the test prefix's registry, and the enforcement pass
+// against its config.dat, hosts file, registry and the netsh simulator.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <psapi.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "protection/dohlock.h"
+#include "protection/enforce.h"
+#include "tests/fixtures/netsh_state.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+const wchar_t* const kChromiumKeys[] = {
+    L"SOFTWARE\\Policies\\Google\\Chrome", L"SOFTWARE\\Policies\\Microsoft\\Edge",
+    L"SOFTWARE\\Policies\\BraveSoftware\\Brave", L"SOFTWARE\\Policies\\Chromium"};
+const wchar_t kFirefoxDoh[] = L"SOFTWARE\\Policies\\Mozilla\\Firefox\\DNSOverHTTPS";
+const wchar_t kDnsClient[] = L"SOFTWARE\\Policies\\Microsoft\\Windows NT\\DNSClient";
+const std::string kOff("o\0f\0f\0\0\0", 8);  // "off" in UTF-16 with its terminator
+const std::string kZero("\0\0\0\0", 4);
+const std::string kOne("\1\0\0\0", 4);
+
+bool KeyExists(const wchar_t* key) {
+    HKEY handle;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
+    RegCloseKey(handle);
+    return true;
+}
+
+void SetValue(const wchar_t* key, const wchar_t* name, const wchar_t* text,
+              DWORD options = REG_OPTION_NON_VOLATILE) {
+    HKEY handle;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, key, 0, nullptr, options, KEY_SET_VALUE, nullptr,
+                              &handle, nullptr),
+              ERROR_SUCCESS);
+    if (name != nullptr)
+        RegSetValueExW(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                       static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t)));
+    RegCloseKey(handle);
+}
+
+std::string Data(const wchar_t* key, const wchar_t* name, DWORD type) {
+    auto value = MachineValue(key, name);
+    return !value ? "<absent>" : value->type != type ? "<wrong type>" : value->data;
+}
+
+class Policies : public testing::Test {
+protected:
+    void SetUp() override { RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies"); }
+    void TearDown() override { RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies"); }
+};
+
+}  // namespace
+
+TEST_F(Policies, LockdownWritesEveryValueAndRevertDeletesThemOnly) {
+    SetValue(kChromiumKeys[0], L"DnsOverHttpsMode", L"automatic");
+    SetValue(kChromiumKeys[0], L"HomepageLocation", L"https://example.org/");
+    SetValue(kDnsClient, L"EnableMulticast", L"0");
+    for (int round = 0; round < 2; ++round) {  // a second lockdown changes nothing
+        EXPECT_EQ(VbLockdownBrowserDoh(), 1);
+        for (const wchar_t* key : kChromiumKeys)
+            EXPECT_EQ(Data(key, L"DnsOverHttpsMode", REG_SZ), kOff) << Narrow(key);
+        EXPECT_EQ(Data(kFirefoxDoh, L"Enabled", REG_DWORD), kZero);
+        EXPECT_EQ(Data(kFirefoxDoh, L"Locked", REG_DWORD), kOne);
+        EXPECT_EQ(Data(kDnsClient, L"DoHPolicy", REG_DWORD), kOne);
+    }
+    for (int round = 0; round < 2; ++round) {  // a second revert finds nothing to delete
+        EXPECT_EQ(VbRevertBrowserDohLockdown(), 1);
+        for (const wchar_t* key : kChromiumKeys) {
+            EXPECT_TRUE(KeyExists(key)) << Narrow(key);
+            EXPECT_FALSE(MachineValue(key, L"DnsOverHttpsMode")) << Narrow(key);  // not restored
+        }
+        EXPECT_FALSE(KeyExists(kFirefoxDoh));
+        EXPECT_TRUE(KeyExists(L"SOFTWARE\\Policies\\Mozilla\\Firefox"));
+        EXPECT_FALSE(MachineValue(kDnsClient, L"DoHPolicy"));
+        EXPECT_TRUE(MachineValue(kChromiumKeys[0], L"HomepageLocation"));  // other policies stay
+        EXPECT_TRUE(MachineValue(kDnsClient, L"EnableMulticast"));
+    }
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies");
+    EXPECT_EQ(VbRevertBrowserDohLockdown(), 1);
+    EXPECT_FALSE(KeyExists(L"SOFTWARE\\Policies\\Google"));  // nothing made by a revert
+}
+
+TEST_F(Policies, AFailedWriteGivesZeroAndTheOthersAreWritten) {
+    MakeBraveUnwritable();
+    EXPECT_EQ(VbLockdownBrowserDoh(), 0);
+    EXPECT_FALSE(MachineValue(kChromiumKeys[2], L"DnsOverHttpsMode"));
+    EXPECT_EQ(Data(kChromiumKeys[3], L"DnsOverHttpsMode", REG_SZ), kOff);
+    EXPECT_EQ(Data(kFirefoxDoh, L"Locked", REG_DWORD), kOne);
+    EXPECT_EQ(Data(kDnsClient, L"DoHPolicy", REG_DWORD), kOne);
+
+    // A Firefox key with a subkey cannot be deleted: its values stay, the rest goes.
+    SetValue((std::wstring(kFirefoxDoh) + L"\\Extra").c_str(), nullptr, nullptr);
+    EXPECT_EQ(VbRevertBrowserDohLockdown(), 1);
+    EXPECT_EQ(Data(kFirefoxDoh, L"Locked", REG_DWORD), kOne);
+    EXPECT_FALSE(MachineValue(kChromiumKeys[3], L"DnsOverHttpsMode"));
+}
+
+namespace {
+
+const std::string kUserHosts = "127.0.0.1 localhost\r\n";
+
+class Pass : public Policies {
+protected:
+    void SetUp() override {
+        Policies::SetUp();
+        RemoveFolder(TestConfigDir());
+        WriteAll(TestHostsPath(), kUserHosts);
+        NetshSimState state;
+        state.adapters = {Adapter(12, "Wi-Fi")};
+        WriteNetshSimState(state);
+        ClearNetshSimLog();
+    }
+    void TearDown() override {
+        RemoveFolder(TestConfigDir());
+        Policies::TearDown();
+    }
+    static std::string Hosts() { return ReadAll(TestHostsPath()).value_or("<missing>"); }
+    // The pass's result, then its report: read, on, DNS, hosts, browsers failed.
+    static std::vector<int> PassReport() {
+        VbPassReport r;
+        int result = VbEnforceAndReport(&r);
+        return {result, r.configRead, r.enabled, r.dnsFailed, r.hostsFailed, r.browsersFailed};
+    }
+};
+
+}  // namespace
+
+TEST_F(Pass, EveryStepIsAppliedOrRevertedAndReported) {
+    EXPECT_EQ(PassReport(), (std::vector<int>{1, 1, 1, 0, 0, 0}));  // no file: on, no sites
+    EXPECT_EQ(ReadNetshSimState().adapters[0].ipv4, kFamilyV4);
+    EXPECT_EQ(Hosts(), kUserHosts);
+    EXPECT_TRUE(PoliciesLocked());
+    EXPECT_FALSE(PathExists(TestConfigPath()));  // a pass never writes the configuration
+
+    PlantConfig("s\nh\n1\nkids.example\n");
+    ClearNetshSimLog();
+    ASSERT_EQ(VbEnforceFromConfig(), 1);
+    std::size_t commands = ReadNetshSimLog().size();
+    ASSERT_EQ(VbEnforceFromConfig(), 1);  // a second pass re-issues everything, changes nothing
+    EXPECT_EQ(Hosts(), kUserHosts + kBegin + HostsLines("kids.example") + kEnd);
+    EXPECT_EQ(ReadNetshSimLog().size(), 2 * commands);
+
+    NetshSimState state = ReadNetshSimState();
+    state.adapters[0].fail = "ipv6-add";
+    WriteNetshSimState(state);
+    HANDLE reader = HoldFile(TestHostsPath(), GENERIC_READ, FILE_SHARE_READ);  // not replaceable
+    MakeBraveUnwritable();
+    EXPECT_EQ(PassReport(), (std::vector<int>{0, 1, 1, 1, 1, 1}));
+    CloseHandle(reader);
+
+    // Off: all three are reverted, even when the first fails.
+    PlantConfig("s\nh\n0\nkids.example\n");
+    state.listFails = true;
+    WriteNetshSimState(state);
+    EXPECT_EQ(PassReport(), (std::vector<int>{1, 1, 0, 1, 0, 0}));
+    EXPECT_EQ(Hosts(), kUserHosts);
+    EXPECT_FALSE(MachineValue(kChromiumKeys[0], L"DnsOverHttpsMode"));
+
+    // Unreadable: nothing is touched, and the report says so.
+    const std::string hosts = kUserHosts + kBegin + "127.0.0.1 kept\r\n" + kEnd;
+    WriteAll(TestHostsPath(), hosts);
+    ClearNetshSimLog();
+    HANDLE lock = HoldFile(TestConfigPath(), GENERIC_READ | GENERIC_WRITE, 0);
+    EXPECT_EQ(PassReport(), (std::vector<int>{0, 0, 0, 0, 0, 0}));
+    CloseHandle(lock);
+    EXPECT_EQ(Hosts(), hosts);
+    EXPECT_TRUE(ReadNetshSimLog().empty());
+    EXPECT_FALSE(PoliciesLocked());
+}
+
+// Wine fills neither the handle count nor the private bytes of a process: the
+// page-file figure and the value the next handle gets stand in for them, and
+// the test shows once that they see a leak.
+TEST_F(Pass, HundredsOfPassesLeakNothing) {
+    PlantConfig("s\nh\n1\nexample.com\n");
+    struct Usage {
+        SIZE_T memory;
+        HANDLE nextHandle;
+    };
+    auto usage = [] {
+        PROCESS_MEMORY_COUNTERS memory = {};
+        GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
+        HANDLE probe = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        CloseHandle(probe);
+        return Usage{memory.PagefileUsage, probe};
+    };
+    // Without netsh a pass starts no child and costs milliseconds.
+    std::wstring netsh = TestSystemDir() + L"\\netsh.exe";
+    ASSERT_TRUE(MoveFileW(netsh.c_str(), (netsh + L".away").c_str()));
+    for (int i = 0; i < 10; ++i)
+        VbEnforceFromConfig();
+    Usage before = usage();
+    for (int i = 0; i < 300; ++i)
+        VbEnforceFromConfig();
+    Usage after = usage();
+    ASSERT_TRUE(MoveFileW((netsh + L".away").c_str(), netsh.c_str()));
+    EXPECT_EQ(after.nextHandle, before.nextHandle);
+    EXPECT_LT(after.memory, before.memory + 256 * 1024) << before.memory << " -> " << after.memory;
+
+    HANDLE leaked = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    void* block = std::malloc(1024 * 1024);
+    std::memset(block, 1, 1024 * 1024);
+    Usage leaking = usage();
+    EXPECT_NE(leaking.nextHandle, after.nextHandle) << "the handle probe sees no leak";
+    EXPECT_GE(leaking.memory, after.memory + 512 * 1024) << "the memory figure sees no leak";
+    std::free(block);
+    CloseHandle(leaked);
+}

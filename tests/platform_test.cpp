@@ -1,0 +1,102 @@
+// What the agent takes from the platform, against independent answers: salts and
+// SHA-256 hashes from bcrypt (worked out with another SHA-256 tool), and the
+// password cut against the platform's own UTF-16 to UTF-8 converter.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstring>
+#include <random>
+#include <set>
+#include <string>
+
+#include "password/password.h"
+#include "tests/support/test_support.h"
+#include "ui/ui_text.h"
+
+namespace {
+
+std::string Hash(const char* salt, const std::string& password) {
+    char out[128];
+    EXPECT_EQ(VbHashPassword(salt, password.c_str(), out, sizeof out), 1);
+    return out;
+}
+
+}  // namespace
+
+TEST(PasswordHash, KnownAnswersAndTheirLimits) {
+    struct Row {
+        const char* salt;
+        std::string password, hash;
+    } rows[] = {
+        {kSalt, "secret", kSecretHash},
+        {kSalt, "", "0e43346138f44311ed73562ad4d97d1a223f98548b5ce763690cbb2eb04e523e"},
+        {"", "pw", "61fbe1d03488914101f1f1350ab60c16460972964da5ddcfd0a848ed79b6b192"},
+        {kSalt, "h\xC3\xA9llo\xE2\x82\xAC", "954d2bb35aae5bb7e4950e745803d3ad72151f968fcebf5d5967a3b299d3652c"},
+        // Only the first 1023 bytes of "salt:password" count: 990 of the password.
+        {kSalt, std::string(2000, 'a'), "397da546e4b7b1b6cd7628639f58d73538d29b471995bc15557eb9d772e08101"},
+        {kSalt, std::string(990, 'a') + "zzz", "397da546e4b7b1b6cd7628639f58d73538d29b471995bc15557eb9d772e08101"},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(Hash(row.salt, row.password), row.hash) << row.password.substr(0, 20);
+    EXPECT_NE(Hash(kSalt, std::string(989, 'a') + "z"), rows[4].hash);
+
+    // Too small a buffer is never written: 64 and 32 bytes are one short.
+    char out[128];
+    std::memset(out, '#', sizeof out);
+    EXPECT_EQ(VbHashPassword(kSalt, "secret", out, 64) + VbGenerateSalt(out, 32), 0);
+    EXPECT_EQ(std::string(out, sizeof out), std::string(sizeof out, '#'));
+    EXPECT_EQ(VbHashPassword(kSalt, "secret", out, 65), 1);
+    EXPECT_EQ(std::string(out, 66), std::string(kSecretHash) + '\0' + '#');
+    EXPECT_EQ(VbGenerateSalt(out, 33), 1);
+    EXPECT_EQ(out[32], '\0');
+
+    // Only the exact stored text verifies; an empty stored hash never does.
+    std::string upper = kSecretHash;
+    for (char& c : upper)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const std::string empty = rows[1].hash;
+    struct Check {
+        const char* salt;
+        std::string stored;
+        const char* typed;
+        int verified;
+    } checks[] = {
+        {kSalt, kSecretHash, "secret", 1},    {kSalt, kSecretHash, "Secret", 0},
+        {kSalt, kSecretHash, "secret ", 0},   {"0123456789abcdef0123456789abcdee", kSecretHash, "secret", 0},
+        {kSalt, upper, "secret", 0},          {kSalt, std::string(kSecretHash) + " ", "secret", 0},
+        {kSalt, "", "", 0},                   {kSalt, empty, "", 1},
+        {kSalt, empty, " ", 0},
+    };
+    for (const Check& check : checks)
+        EXPECT_EQ(VbVerifyPassword(check.salt, check.stored.c_str(), check.typed), check.verified)
+            << check.stored << " / \"" << check.typed << '"';
+
+    // Fresh salts differ, in lowercase hexadecimal.
+    std::set<std::string> seen;
+    for (int i = 0; i < 50; ++i) {
+        ASSERT_EQ(VbGenerateSalt(out, sizeof out), 1);
+        EXPECT_EQ(std::strspn(out, "0123456789abcdef") + std::strlen(out), 64u) << out;
+        seen.insert(out);
+    }
+    EXPECT_EQ(seen.size(), 50u);
+}
+
+TEST(PasswordCut, IsTheLongestWholePrefixOfThePlatformConversion) {
+    std::mt19937 random(20261206);
+    const char16_t pool[] = {u'a', u' ', u'\u00e9', u'\u20ac', 0xD83D, 0xDE00, 0xD800, 0xDFFF};
+    for (int round = 0; round < 2000; ++round) {
+        std::u16string text(random() % 140, u'a');
+        for (char16_t& unit : text)
+            unit = pool[random() % std::size(pool)];
+        std::string full = Narrow({reinterpret_cast<const wchar_t*>(text.data()), text.size()});
+        char out[128];
+        std::size_t n = Utf16ToUtf8Cut(text, out);
+        ASSERT_EQ(full.substr(0, n), std::string(out, n)) << "round " << round;
+        // Nothing more would have fitted: the next character needs more room.
+        std::size_t next = n + 1;
+        while (next < full.size() && (static_cast<unsigned char>(full[next]) & 0xC0) == 0x80)
+            ++next;
+        EXPECT_TRUE(n == full.size() || next > 127) << "round " << round;
+    }
+}

@@ -1,0 +1,519 @@
+// The agent's windows on real windows, driven from a second thread as a user
+// would: the shared look and modal loop, the two password dialogs, and the
+// settings window with the test prefix's config.dat, hosts file, registry and
+// netsh simulator behind it.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "config/config.h"
+#include "password/password.h"
+#include "tests/fixtures/netsh_state.h"
+#include "tests/support/test_support.h"
+#include "tests/support/ui_driver.h"
+#include "ui/ui_internal.h"
+
+using namespace ui_driver;
+
+namespace {
+
+constexpr UINT WM_TEST_DESTROY = WM_APP + 7;
+
+// A modal window as the agent's are made.
+LRESULT CALLBACK TestProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
+    if (message == WM_TEST_DESTROY) return DestroyWindow(window);
+    return ModalWindowDefault(window, message, wParam, lParam);
+}
+
+HWND MakeWindow(HWND owner = nullptr) {
+    static ATOM registered = [] {
+        WNDCLASSW windowClass = {};
+        windowClass.lpfnWndProc = TestProc;
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = L"VBThemeTestWnd";
+        return RegisterClassW(&windowClass);
+    }();
+    return CreateWindowExW(0, MAKEINTATOM(registered), L"test", WS_POPUPWINDOW | WS_DLGFRAME, 10, 10,
+                           320, 190, owner, nullptr, GetModuleHandleW(nullptr), nullptr);
+}
+
+COLORREF BrushColour(HBRUSH brush) {
+    LOGBRUSH info = {};
+    GetObjectW(brush, sizeof info, &info);
+    return info.lbColor;
+}
+
+class Windows : public testing::Test {
+protected:
+    static void SetUpTestSuite() { VbUiInit(GetModuleHandleW(nullptr)); }
+};
+
+}  // namespace
+
+TEST_F(Windows, EveryWindowSharesOneLook) {
+    HWND window = MakeWindow();
+    AddHeader(window, 320, L"Vellumbrook");
+    HWND title = GetDlgItem(window, IDC_HEADER_TITLE);
+    HWND label = AddControl(window, L"STATIC", L"", WS_CHILD, 0, 24, 70, 272, 20, 0);
+    HWND status = AddControl(window, L"STATIC", L"", WS_CHILD, 0, 24, 96, 272, 20, 0);
+    VbUiInit(GetModuleHandleW(nullptr));  // a second call makes nothing new
+    HWND later = AddControl(window, L"STATIC", L"", WS_CHILD, 0, 24, 120, 272, 20, 0);
+    LOGFONTW body = {}, header = {};
+    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0)), sizeof body, &body);
+    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(title, WM_GETFONT, 0, 0)), sizeof header, &header);
+    EXPECT_STREQ(body.lfFaceName, L"Segoe UI");
+    EXPECT_LT(header.lfHeight, body.lfHeight);  // larger, in character heights
+    EXPECT_GT(header.lfWeight, body.lfWeight);
+    EXPECT_EQ(SendMessageW(later, WM_GETFONT, 0, 0), SendMessageW(label, WM_GETFONT, 0, 0));
+
+    HDC dc = CreateCompatibleDC(nullptr);
+    struct Row {
+        HWND statusLine, control;
+        COLORREF statusColour, text, brush;
+    } rows[] = {
+        {nullptr, title, StatusColour, RGB(255, 255, 255), RGB(43, 58, 103)},
+        {status, GetDlgItem(window, IDC_HEADER_ICON), StatusColour, RGB(255, 255, 255), RGB(43, 58, 103)},
+        {status, label, StatusColour, RGB(28, 36, 52), RGB(246, 248, 252)},
+        {status, status, StatusColour, RGB(10, 143, 89), RGB(246, 248, 252)},
+        {status, status, WarningColour, RGB(180, 35, 24), RGB(246, 248, 252)},
+        {nullptr, status, StatusColour, RGB(28, 36, 52), RGB(246, 248, 252)},
+    };
+    for (const Row& row : rows) {
+        HBRUSH brush = HandleCtlColorStatic(row.statusLine, dc, row.control, row.statusColour);
+        EXPECT_EQ(BrushColour(brush), row.brush);
+        EXPECT_EQ(GetTextColor(dc), row.text);
+        EXPECT_EQ(GetBkMode(dc), TRANSPARENT);
+    }
+    // The header band is the top 56 pixels; the body fills the rest.
+    HBITMAP bitmap = CreateBitmap(300, 150, 1, 32, nullptr);
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    PaintThemedBackground(window, dc);
+    EXPECT_EQ(GetPixel(dc, 5, 55), RGB(43, 58, 103));
+    EXPECT_EQ(GetPixel(dc, 5, 56), RGB(246, 248, 252));
+    DeleteObject(SelectObject(dc, old));
+    DeleteDC(dc);
+    DestroyWindow(window);
+}
+
+TEST_F(Windows, TheModalLoopEndsWithItsWindow) {
+    // The owner is disabled while the window lives, and enabled and in front after.
+    HWND owner = MakeWindow();
+    ShowWindow(owner, SW_SHOW);
+    HWND window = MakeWindow(owner);
+    BOOL enabledDuring = TRUE;
+    std::thread closer([&] {
+        Sleep(100);
+        enabledDuring = IsWindowEnabled(owner);
+        // Sent, not posted: handled inside GetMessageW, which only a posted message wakes.
+        SendMessageW(window, WM_TEST_DESTROY, 0, 0);
+    });
+    auto start = std::chrono::steady_clock::now();
+    RunModalLoop(owner, window);
+    closer.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_FALSE(enabledDuring);
+    EXPECT_TRUE(IsWindowEnabled(owner));
+    EXPECT_EQ(GetForegroundWindow(), owner);
+
+    // Without an owner nothing is disabled and the foreground stays; a window
+    // destroyed by a handler ends the loop before the next message is taken.
+    window = MakeWindow();
+    PostMessageW(window, WM_TEST_DESTROY, 0, 0);
+    PostThreadMessageW(GetCurrentThreadId(), WM_APP + 8, 0, 0);
+    RunModalLoop(nullptr, window);
+    MSG message;
+    EXPECT_TRUE(PeekMessageW(&message, nullptr, WM_APP + 8, WM_APP + 8, PM_REMOVE));
+    EXPECT_EQ(GetForegroundWindow(), owner);
+
+    // A quit destroys the window and is passed on to the outer loop.
+    window = MakeWindow();
+    PostQuitMessage(7);
+    RunModalLoop(nullptr, window);
+    EXPECT_FALSE(IsWindow(window));
+    ASSERT_TRUE(PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(message.wParam, 7u);
+    DestroyWindow(owner);
+}
+
+namespace {
+
+const wchar_t kTooShort[] = L"Le mot de passe doit faire au moins 4 caractères.";
+const wchar_t kNoMatch[] = L"Les deux mots de passe ne correspondent pas.";
+const wchar_t kEnterClass[] = L"VBEnterPasswordWnd";
+const wchar_t kSetClass[] = L"VBSetPasswordWnd";
+
+VbConfig WithPassword(const char* salt, const char* hash) {
+    VbConfig config = {};
+    std::strcpy(config.salt, salt);
+    std::strcpy(config.hash, hash);
+    config.hasPassword = 1;
+    return config;
+}
+
+struct Buffer {
+    char bytes[128];
+    Buffer() { std::memset(bytes, '#', sizeof bytes); }
+    bool Untouched() const { return std::string(bytes, 128) == std::string(128, '#'); }
+};
+
+// Runs show() while script acts on the window of that class, which it opens.
+template <class Show, class Script>
+auto Drive(const wchar_t* className, Show&& show, Script&& script) {
+    return RunWithDriver(show, [&] {
+        HWND window = WaitForWindow(className, GetCurrentProcessId());
+        ASSERT_TRUE(window) << DriverError();
+        script(window);
+    });
+}
+
+// Presses button, then expects a message box with that text and dismisses it.
+void ExpectMessage(HWND window, int button, const wchar_t* text) {
+    ASSERT_TRUE(Press(window, button)) << DriverError();
+    HWND box = WaitForMessageBox(window);
+    ASSERT_TRUE(box) << DriverError();
+    EXPECT_EQ(MessageBoxText(box), text);
+    ASSERT_TRUE(DismissMessageBox(box));
+    ASSERT_TRUE(WaitGone(box));
+}
+
+// Types into the password box (and the confirmation box, if any); with ok, presses
+// OK and expects the dialog to close.
+void Fill(HWND window, std::wstring_view first, std::wstring_view second, bool ok = false) {
+    ASSERT_TRUE(TypeInto(Control(window, IDC_PASSWORD), first)) << DriverError();
+    if (Control(window, IDC_CONFIRM) != nullptr) {
+        ASSERT_TRUE(TypeInto(Control(window, IDC_CONFIRM), second)) << DriverError();
+    }
+    if (ok) {
+        ASSERT_TRUE(Press(window, IDC_OK));
+        ASSERT_TRUE(WaitGone(window)) << "the dialog stayed open";
+    }
+}
+
+int SetPassword(Buffer& out, std::wstring_view first, std::wstring_view second) {
+    return Drive(kSetClass, [&] { return ShowSetPasswordDialog(nullptr, out.bytes); },
+                 [&](HWND window) { Fill(window, first, second, true); });
+}
+
+int EnterPassword(const VbConfig& config, Buffer& out, std::wstring_view typed) {
+    return Drive(kEnterClass, [&] { return ShowEnterPasswordDialog(nullptr, &config, out.bytes); },
+                 [&](HWND window) { Fill(window, typed, L"", true); });
+}
+
+}  // namespace
+
+TEST_F(Windows, TheEnterDialogLetsOnlyTheRightPasswordThrough) {
+    VbConfig config = WithPassword(kSalt, kSecretHash);
+    Buffer out;
+    int result = Drive(kEnterClass, [&] { return ShowEnterPasswordDialog(nullptr, &config, out.bytes); },
+                       [&](HWND window) {
+        HWND edit = Control(window, IDC_PASSWORD);
+        EXPECT_EQ(FocusedControl(window), edit);
+        ASSERT_TRUE(TypeInto(edit, L"Secret"));
+        ExpectMessage(window, IDC_OK, L"Mot de passe incorrect.");
+        EXPECT_TRUE(WaitUntil([&] { return TextOf(edit).empty() && FocusedControl(window) == edit; }));
+        ASSERT_TRUE(TypeInto(edit, L"secret"));
+        ASSERT_TRUE(Keys(edit, {VK_RETURN})) << DriverError();  // Enter submits
+        ASSERT_TRUE(WaitGone(window));
+    });
+    EXPECT_EQ(result, 1);
+    EXPECT_STREQ(out.bytes, "secret");
+    // Without a stored password any text is accepted, the empty one too.
+    VbConfig open = {};
+    Buffer any;
+    EXPECT_EQ(EnterPassword(open, any, L""), 1);
+    EXPECT_STREQ(any.bytes, "");
+}
+
+TEST_F(Windows, EveryWayOutOfADialogButOkGivesNothing) {
+    VbConfig config = WithPassword(kSalt, kSecretHash);
+    for (int how = 0; how < 4; ++how) {
+        for (const wchar_t* className : {kEnterClass, kSetClass}) {
+            Buffer out;
+            int result = Drive(className,
+                [&] {
+                    return className == kEnterClass
+                               ? ShowEnterPasswordDialog(nullptr, &config, out.bytes)
+                               : ShowSetPasswordDialog(nullptr, out.bytes);
+                },
+                [&](HWND window) {
+                    Fill(window, L"secret", L"secret");
+                    HWND edit = Control(window, IDC_PASSWORD);
+                    bool done = how == 0 ? Press(window, IDC_CANCEL)
+                                : how == 1 ? CloseBox(window)
+                                : how == 2 ? Keys(edit, {VK_MENU, VK_F4})
+                                           : Keys(edit, {VK_ESCAPE});
+                    ASSERT_TRUE(done) << DriverError();
+                    ASSERT_TRUE(WaitGone(window));
+                });
+            EXPECT_EQ(result, 0) << how << Narrow(className);
+            EXPECT_TRUE(out.Untouched()) << how << Narrow(className);
+        }
+    }
+}
+
+TEST_F(Windows, TheSetDialogChecksTheLengthFirstThenTheMatch) {
+    Buffer out;
+    int result = Drive(kSetClass, [&] { return ShowSetPasswordDialog(nullptr, out.bytes); },
+                       [&](HWND window) {
+        struct Row {
+            const wchar_t *first, *second, *message;
+        } rows[] = {
+            {L"abc", L"abc", kTooShort},
+            {L"abc", L"xyz", kTooShort},  // the length comes first
+            {L"abcd", L"abce", kNoMatch},
+            {L"Abcd", L"abcd", kNoMatch},  // case counts
+            {L"\U0001F600b", L"\U0001F600b", kTooShort},  // three units
+        };
+        for (const Row& row : rows) {
+            Fill(window, row.first, row.second);
+            ExpectMessage(window, IDC_OK, row.message);
+            EXPECT_EQ(TextOf(Control(window, IDC_CONFIRM)), row.second);  // boxes kept
+        }
+        Fill(window, L"\U0001F600bc", L"\U0001F600bc", true);  // four units
+    });
+    EXPECT_EQ(result, 1);
+    EXPECT_STREQ(out.bytes, "\xF0\x9F\x98\x80" "bc");
+    struct Row {
+        std::wstring first, second;
+        std::string saved;
+    } rows[] = {
+        {L"    ", L"    ", "    "},
+        {L"\u00e9t\u00e9s", L"\u00e9t\u00e9s", "\xC3\xA9t\xC3\xA9s"},  // four units, six bytes
+        // Units after the 127th are not read: these two differ only there.
+        {std::wstring(127, L'x') + L"A", std::wstring(127, L'x') + L"B", std::string(127, 'x')},
+    };
+    for (const Row& row : rows) {
+        Buffer chosen;
+        EXPECT_EQ(SetPassword(chosen, row.first, row.second), 1);
+        EXPECT_EQ(std::string(chosen.bytes), row.saved);
+    }
+    // 127 accented letters need 254 bytes: both dialogs keep the first 63, so the
+    // password the set dialog accepted opens the enter dialog.
+    std::wstring accented(127, L'\u00e9');
+    Buffer chosen;
+    ASSERT_EQ(SetPassword(chosen, accented, accented), 1);
+    EXPECT_EQ(std::string(chosen.bytes).size(), 126u);
+    char salt[64];
+    char hash[128];
+    ASSERT_EQ(VbGenerateSalt(salt, sizeof salt) + VbHashPassword(salt, chosen.bytes, hash, sizeof hash), 2);
+    Buffer entered;
+    EXPECT_EQ(EnterPassword(WithPassword(salt, hash), entered, accented), 1);
+    EXPECT_STREQ(entered.bytes, chosen.bytes);
+}
+
+namespace {
+
+const std::string kUserHosts = "127.0.0.1 localhost\r\n";
+const wchar_t kApplied[] = L"Protection appliquée : filtrage DNS + sites personnalisés actifs.";
+const wchar_t kReverted[] = L"Protection désactivée : DNS et sites personnalisés ont été rétablis.";
+
+std::string Config() {
+    return ReadAll(TestConfigPath()).value_or("<missing>");
+}
+
+std::string Lines(const std::vector<std::string>& names) {
+    std::string text;
+    for (const auto& name : names)
+        text += name + "\n";
+    return text;
+}
+
+class Settings : public Windows {
+protected:
+    void SetUp() override {
+        RemoveFolder(TestConfigDir());
+        WriteAll(TestHostsPath(), kUserHosts);
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies");
+        WriteNetshSimState({false, false, {Adapter(12, "Wi-Fi")}});
+    }
+    void TearDown() override { RemoveFolder(TestConfigDir()); }
+
+    // Writes config.dat, loads it as the access flow does and runs the window
+    // with script acting on it; closes it after the script if still open.
+    template <class Script>
+    void Open(const std::string& file, Script&& script) {
+        PlantConfig(file);
+        std::memset(&state_, 0, sizeof state_);
+        ASSERT_EQ(VbLoadConfig(&state_.config), 1);
+        RunWithDriver([&] { RunModalWindow(SettingsWindowKind, nullptr, &state_); },
+                      [&] {
+                          HWND window = WaitForWindow(L"VBSettingsWnd", GetCurrentProcessId());
+                          ASSERT_TRUE(window) << DriverError();
+                          script(window);
+                          if (IsWindow(window)) {
+                              ASSERT_TRUE(Press(window, IDC_CANCEL));
+                              ASSERT_TRUE(WaitGone(window));
+                          }
+                      });
+    }
+
+    std::wstring Status() const { return TextOf(state_.statusLine); }
+    bool Checked(HWND window) const {
+        return SendMessageW(Control(window, IDC_PROTECT), BM_GETCHECK, 0, 0) == BST_CHECKED;
+    }
+    void Toggle(HWND window) {
+        bool was = Checked(window);
+        ASSERT_TRUE(Press(window, IDC_PROTECT));
+        ASSERT_TRUE(WaitUntil([&] { return Checked(window) != was; }));
+    }
+    // Presses "Enregistrer" (or a key) and waits for the status line to say something.
+    void Save(HWND window, WORD key = 0) {
+        SetWindowTextW(state_.statusLine, L"");
+        ASSERT_TRUE(key ? Keys(Control(window, IDC_PROTECT), {key}) : Press(window, IDC_SAVE));
+        ASSERT_TRUE(WaitUntil([&] { return !Status().empty(); })) << "no status after saving";
+    }
+
+    SettingsState state_;
+};
+
+}  // namespace
+
+TEST_F(Settings, ASaveKeepsValidLinesAndNamesTheOthers) {
+    std::vector<std::string> longest;  // the largest list there is, shown and saved whole
+    for (int i = 0; i < 64; ++i)
+        longest.push_back(std::string(250, static_cast<char>('a' + i % 26)) + ".test");
+    Open(ConfigWithSecret("0\n" + Lines(longest)), [&](HWND window) {
+        std::wstring shown = TextOf(Control(window, IDC_SITES));
+        EXPECT_EQ(shown.size(), 64u * 257u);  // each line ended by CR LF
+        EXPECT_EQ(shown.substr(0, 257), Widen(longest[0]) + L"\r\n");
+        EXPECT_FALSE(Checked(window));
+        EXPECT_EQ(Status(), L"");
+        Save(window);
+        EXPECT_EQ(Status(), kReverted);
+    });
+    EXPECT_EQ(Config(), ConfigWithSecret("0\n" + Lines(longest)));
+
+    std::wstring typed = L"  example.com\t\r\r   \rbad name.com\runder_score.com\ra/b\rc:d\r"
+                         L"caf\u00e9.fr\rUPPER.Example\rwww.kids.example\r" +
+                         std::wstring(300, L'l') + L"\r\t \r";
+    std::wstring seventy;
+    std::vector<std::string> first64;
+    for (int i = 0; i < 70; ++i) {
+        seventy += L"site" + std::to_wstring(i) + L".example\r";
+        if (i < 64) first64.push_back("site" + std::to_string(i) + ".example");
+    }
+    struct Row {
+        std::wstring typed;
+        std::wstring warning;  // its start
+        std::string saved;
+    } rows[] = {
+        {typed, L"5 lignes n'ont pas été enregistrées :\n\n    bad name.com\n    under_score.com\n"
+                L"    a/b\n    c:d\n    caf\u00e9.fr\n",
+         Lines({"example.com", "UPPER.Example", "www.kids.example", std::string(255, 'l')})},
+        {seventy, L"6 lignes n'ont pas été enregistrées :\n\n    site64.example\n", Lines(first64)},
+    };
+    for (const Row& row : rows) {
+        Open(ConfigWithSecret("1\nold.example\n"), [&](HWND window) {
+            ASSERT_TRUE(TypeInto(Control(window, IDC_SITES), row.typed));
+            ASSERT_TRUE(Press(window, IDC_SAVE));
+            HWND box = WaitForMessageBox(window);
+            ASSERT_TRUE(box) << DriverError();
+            EXPECT_EQ(MessageBoxText(box).rfind(row.warning, 0), 0u) << Narrow(MessageBoxText(box));
+            ASSERT_TRUE(DismissMessageBox(box) && WaitGone(box));
+            EXPECT_EQ(Status(), kApplied);
+            EXPECT_EQ(state_.statusColour, StatusColour);
+            // Dropped lines stay in the box until the window opens again.
+            EXPECT_GE(TextOf(Control(window, IDC_SITES)).size(), row.typed.size());
+        });
+        EXPECT_EQ(Config(), ConfigWithSecret("1\n" + row.saved));
+    }
+}
+
+TEST_F(Settings, TheStatusLineSaysWhatIsReallyInForce) {
+    Open(ConfigWithSecret("0\n"), [&](HWND window) {
+        ASSERT_TRUE(TypeInto(Control(window, IDC_SITES), L"kids.example\r"));
+        Toggle(window);
+        Save(window, VK_RETURN);  // Enter outside the list saves
+        EXPECT_EQ(Status(), kApplied);
+        EXPECT_NE(ReadAll(TestHostsPath()).value_or("").find("127.0.0.1 www.kids.example\r\n"),
+                  std::string::npos);
+        EXPECT_TRUE(PoliciesLocked());
+        EXPECT_EQ(ReadNetshSimState().adapters[0].ipv4, kFamilyV4);
+
+        // Steps that fail are named, in red, one, two and three of them.
+        HANDLE reader = HoldFile(TestHostsPath(), GENERIC_READ, FILE_SHARE_READ);
+        Save(window);
+        EXPECT_EQ(Status(), L"Protection incomplète : échec pour les sites bloqués. Nouvel essai "
+                            L"dans une minute.");
+        EXPECT_EQ(state_.statusColour, WarningColour);
+        NetshSimState failing = {false, false, {Adapter(12, "Wi-Fi", kFamilyV4)}};
+        failing.adapters[0].fail = "ipv4-set,ipv4-dhcp";
+        WriteNetshSimState(failing);
+        Save(window);
+        EXPECT_EQ(Status(), L"Protection incomplète : échec pour le filtrage DNS et les sites "
+                            L"bloqués. Nouvel essai dans une minute.");
+        MakeBraveUnwritable();
+        Save(window);
+        EXPECT_EQ(Status(), L"Protection incomplète : échec pour le filtrage DNS, les sites bloqués "
+                            L"et le verrouillage des navigateurs. Nouvel essai dans une minute.");
+        Toggle(window);
+        Save(window);
+        EXPECT_EQ(Status(), L"Désactivation incomplète : échec pour le filtrage DNS et les sites "
+                            L"bloqués. Nouvel essai dans une minute.");
+        CloseHandle(reader);
+        WriteNetshSimState({false, false, {Adapter(12, "Wi-Fi", kFamilyV4)}});
+        Save(window);
+        EXPECT_EQ(Status(), kReverted);
+        EXPECT_EQ(state_.statusColour, StatusColour);
+        EXPECT_EQ(ReadAll(TestHostsPath()), kUserHosts);
+        EXPECT_FALSE(PoliciesLocked());
+        EXPECT_EQ(ReadNetshSimState().adapters[0].ipv4, "dhcp");
+
+        // Escape, in the list or elsewhere, neither closes the window nor touches the text.
+        ASSERT_TRUE(TypeInto(Control(window, IDC_SITES), L"typed.example"));
+        ASSERT_TRUE(Keys(Control(window, IDC_SITES), {VK_ESCAPE}));
+        ASSERT_TRUE(Keys(Control(window, IDC_PROTECT), {VK_ESCAPE}));
+        Sleep(500);
+        EXPECT_TRUE(IsWindowVisible(window));
+        EXPECT_EQ(TextOf(Control(window, IDC_SITES)), L"typed.example");
+    });
+    EXPECT_EQ(Config(), ConfigWithSecret("0\nkids.example\n"));
+}
+
+TEST_F(Settings, APasswordChangeSavesThePasswordOnly) {
+    // "Changer le mot de passe", the current password, then the new one twice.
+    auto change = [&](HWND window, const wchar_t* next) {
+        ASSERT_TRUE(Press(window, IDC_CHANGEPW));
+        HWND enter = WaitForWindow(kEnterClass, GetCurrentProcessId());
+        ASSERT_TRUE(enter) << DriverError();
+        if (next == nullptr) return Fill(enter, L"", L""), (void)Press(enter, IDC_CANCEL);
+        Fill(enter, L"secret", L"", true);
+        HWND set = WaitForWindow(kSetClass, GetCurrentProcessId());
+        ASSERT_TRUE(set) << DriverError();
+        Fill(set, next, next, true);
+        ASSERT_TRUE(WaitUntil([&] { return !Status().empty(); }));
+    };
+    const std::string file = ConfigWithSecret("1\nkept.example\n");
+    Open(file, [&](HWND window) {
+        change(window, nullptr);  // cancelled: nothing changes
+        Sleep(500);
+        EXPECT_EQ(Status(), L"");
+        // A file that cannot be replaced fails both saves, in red, and changes nothing.
+        HANDLE reader = HoldFile(TestConfigPath(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+        ASSERT_TRUE(TypeInto(Control(window, IDC_SITES), L"other.example\r"));
+        Save(window);
+        EXPECT_EQ(Status(), L"Échec de l'enregistrement : paramètres inchangés.");
+        SetWindowTextW(state_.statusLine, L"");
+        change(window, L"nouveau");
+        EXPECT_EQ(Status(), L"Échec : le mot de passe n'a pas été changé.");
+        EXPECT_EQ(state_.statusColour, WarningColour);
+        CloseHandle(reader);
+        EXPECT_EQ(Config(), file);
+        EXPECT_STREQ(state_.config.hash, kSecretHash);  // the window's own record, unchanged
+
+        Toggle(window);  // not saved: the password change must not save it
+        SetWindowTextW(state_.statusLine, L"");
+        change(window, L"nouveau");
+        EXPECT_EQ(Status(), L"Mot de passe mis à jour.");
+        EXPECT_EQ(state_.statusColour, StatusColour);
+        EXPECT_FALSE(Checked(window));
+    });
+    VbConfig saved;
+    ASSERT_EQ(VbLoadConfig(&saved), 1);
+    EXPECT_EQ(saved.enabled, 1);
+    ASSERT_EQ(saved.siteCount, 1);
+    EXPECT_STRNE(saved.salt, kSalt);
+    EXPECT_EQ(VbVerifyPassword(saved.salt, saved.hash, "nouveau"), 1);
+}
