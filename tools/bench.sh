@@ -2,7 +2,7 @@
 # The benchmark (not part of the tests): installs what it needs, builds the agent
 # and the benchmark programs into build/bench, runs them under Wine in a throwaway
 # prefix inside build/bench/harness (its own wineserver and Xvfb display), prints
-# a table and writes the same figures to build/bench/results.json.
+# a table and writes the idle agent's figures to build/bench/results.json.
 #   tools/bench.sh [--full-idle | --idle-seconds N]
 # The idle agent is watched for 60 s of its timer by default and the processor
 # time scaled to 5 minutes; --full-idle watches the whole 5 minutes instead.
@@ -52,12 +52,11 @@ cp "$build/tests/fixtures/netsh_sim.exe" "$harness/prefix/drive_c/windows/system
 # Wine's drive Z: is the Unix root.
 win() { printf 'Z:%s' "$1"; }
 run() { timeout 900 sh tests/harness/wine-run.sh "$harness" "$@"; }
-rm -f "$build/pass.json" "$build/agent.json" "$build/results.json"
+rm -f "$build/agent.json" "$build/results.json"
 
 echo "Vellumbrook benchmark: $(/usr/lib/wine/wine64 --version 2>/dev/null || echo wine)," \
     "$(nproc) cores, load average $load when started"
-run "$build/bench/vb_bench_pass.exe" --spawn "$(win "$build/bench/vb_bench_spawn.exe")" \
-    --json "$(win "$build/pass.json")"
+run "$build/bench/vb_bench_pass.exe"
 run "$build/bench/vb_bench_agent.exe" --agent "$(win "$build/Vellumbrook.exe")" \
     --tray "$(win "$build/bench/vb_bench_tray.exe")" --json "$(win "$build/agent.json")" \
     --idle-seconds "$idle"
@@ -67,9 +66,7 @@ seconds=$(($(date +%s) - started))
     printf '{"date": "%s", "cores": %s, "load_average_before": %s, "idle_window_s": %s,' \
         "$(date -u +%Y-%m-%dT%H:%M:%SZ)" "$(nproc)" "$load" "$idle"
     printf ' "run_s": %s,\n' "$seconds"
-    printf ' "in_process": '
-    tr -d '\n' <"$build/pass.json"
-    printf ',\n "idle_agent": '
+    printf ' "idle_agent": '
     tr -d '\n' <"$build/agent.json"
     printf '}\n'
 } >"$build/results.json"
