@@ -101,7 +101,7 @@ void RunBareCommands(int adapters) {
 }
 
 bool BenchPasses(VbConfig& config, int adapters, int runs) {
-    std::vector<double> wall, child, bareWall, bareChild, own;
+    std::vector<double> wall, child, outside, bareWall, bareChild, bareOutside, own;
     const int expected = 1 + 4 * adapters;
     int redone = 0;
     while (static_cast<int>(wall.size()) < runs) {
@@ -120,6 +120,9 @@ bool BenchPasses(VbConfig& config, int adapters, int runs) {
         child.push_back(pass.childMs);
         bareWall.push_back(bare.wallMs);
         bareChild.push_back(bare.childMs);
+        // Steadier than the difference of two walls: each side less its own children.
+        outside.push_back(pass.wallMs - pass.childMs);
+        bareOutside.push_back(bare.wallMs - bare.childMs);
         own.push_back(pass.wallMs - bare.wallMs);
     }
     char what[64];
@@ -127,6 +130,7 @@ bool BenchPasses(VbConfig& config, int adapters, int runs) {
     Row(what, 1, Median(wall), Median(bareWall), "%d netsh runs; median of %d runs%s", expected,
         runs, redone ? ", some redone after a failed CreateProcessW" : "");
     Row("  in child processes ms", 1, Median(child), Median(bareChild), "");
+    Row("  outside child processes ms", 1, Median(outside), Median(bareOutside), "");
     Row("  own ms (wall - bare commands' wall)", 1, Median(own), NAN,
         "%.1f%% of the pass; runs from %.1f to %.1f", 100 * Median(own) / Median(wall),
         *std::min_element(own.begin(), own.end()), *std::max_element(own.begin(), own.end()));
