@@ -72,12 +72,13 @@ LRESULT OnCreate(HWND window, LPARAM createParam) noexcept {
     state->sitesEdit = AddControl(window, L"EDIT", L"",
                                   WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | ES_MULTILINE |
                                       ES_AUTOVSCROLL | ES_WANTRETURN,
-                                  WS_EX_CLIENTEDGE, 24, 126, 432, 160, IDC_SITES);
+                                  WS_EX_CLIENTEDGE, 24, 126, 432, 136, IDC_SITES);
     ShowSiteList(state->sitesEdit, state->config);
     SetWindowSubclass(state->sitesEdit, SiteListProc, 0, 0);
-    // Two lines between the list and the buttons: a pass that failed names its steps.
+    // Three lines between the list and the buttons, which a pass that failed needs
+    // to name its steps; the list gives up the room.
     state->statusLine =
-        AddControl(window, L"STATIC", L"", WS_CHILD | WS_VISIBLE, 0, 24, 289, 432, 36, 0);
+        AddControl(window, L"STATIC", L"", WS_CHILD | WS_VISIBLE, 0, 24, 266, 432, 56, 0);
     AddControl(window, L"BUTTON", L"Enregistrer",
                WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 0, 24, 326, 150, 32,
                IDC_SAVE);

@@ -137,6 +137,13 @@ bool DismissMessageBox(HWND box) {
     return Press(box, IDOK);
 }
 
+void ExpectMessageBox(HWND owner, std::wstring_view text) {
+    HWND box = WaitForMessageBox(owner);
+    ASSERT_TRUE(box) << "no message box: " << DriverError();
+    EXPECT_EQ(MessageBoxText(box), text);
+    ASSERT_TRUE(DismissMessageBox(box) && WaitGone(box));
+}
+
 bool CloseBox(HWND window) {
     if (!UserCanReach(window) || !(GetWindowLongW(window, GWL_STYLE) & WS_SYSMENU))
         return Fail("no close box to click");

@@ -38,6 +38,8 @@ HWND FocusedControl(HWND window);
 [[nodiscard]] bool TypeInto(HWND edit, std::wstring_view text);
 [[nodiscard]] bool Press(HWND window, int buttonId);
 [[nodiscard]] bool DismissMessageBox(HWND box);
+// Expects a message box owned by owner, with that text, and dismisses it.
+void ExpectMessageBox(HWND owner, std::wstring_view text);
 [[nodiscard]] bool CloseBox(HWND window);
 // Real keystrokes (SendInput) to window, its root brought to the foreground:
 // they go through its message loop and the dialog manager. VK_MENU holds Alt
