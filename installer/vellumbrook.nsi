@@ -189,7 +189,8 @@ Section "Uninstall"
   ; The agent undoes its own work: it asks for the parent's password, ends
   ; the running agent, removes the logon task, puts back the DNS servers, the
   ; hosts file and the browser policies, and deletes its settings. Any code
-  ; but 0 (refused, cancelled or failed) leaves everything as it was.
+  ; but 0 (refused or cancelled: nothing changed; or something it could not
+  ; undo, which it has already told the parent) leaves the program in place.
   ${IfNot} ${FileExists} "$INSTDIR\Vellumbrook.exe"
     !insertmacro VbFail "$INSTDIR\Vellumbrook.exe est introuvable : rien n'a été désinstallé. Réinstallez Vellumbrook, puis désinstallez-le."
   ${EndIf}
@@ -200,7 +201,7 @@ Section "Uninstall"
   ${If} ${Errors}
   ${OrIf} $0 != 0
     DetailPrint "Vellumbrook --uninstall : $0"
-    MessageBox MB_ICONSTOP "Vellumbrook n'a pas été désinstallé (code $0) : le mot de passe parent n'a pas été confirmé, ou les protections n'ont pas pu être retirées. Rien n'a été modifié." /SD IDOK
+    MessageBox MB_ICONSTOP "Vellumbrook n'a pas été désinstallé (code $0) : le mot de passe parent n'a pas été confirmé, ou Vellumbrook n'a pas pu tout rétablir. Le programme reste en place ; vous pouvez relancer la désinstallation." /SD IDOK
     Abort
   ${EndIf}
 
