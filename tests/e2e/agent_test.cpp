@@ -172,8 +172,14 @@ TEST_F(AgentLife, OneFlowAtATime) {
     EXPECT_EQ(dialogs, 1);
     EXPECT_EQ(GetForegroundWindow(), enter);
     EnterPassword(enter, L"secret");
-    Close(agent.Window(L"VBSettingsWnd"));
+    HWND settings = agent.Window(L"VBSettingsWnd");
     EXPECT_TRUE(agent.Running());  // the quit request was not queued behind the flow
+    // A save whose pass fails says so in the tip at once, not a minute later.
+    HANDLE reader = HoldFile(TestHostsPath(), GENERIC_READ, FILE_SHARE_READ);
+    ASSERT_TRUE(settings && Press(settings, 4013)) << DriverError();  // "Enregistrer"
+    EXPECT_TRUE(WaitUntil([&] { return TipOf(agent.Tray()) == L"Vellumbrook - protection incomplète"; }));
+    CloseHandle(reader);
+    Close(settings);
     agent.Command(IDM_QUIT);
     EnterPassword(agent.Window(L"VBEnterPasswordWnd"), L"secret");
     EXPECT_EQ(agent.ExitCode(), 0);

@@ -163,16 +163,6 @@ TEST_F(Pass, EveryStepIsAppliedOrRevertedAndReported) {
     EXPECT_EQ(Hosts(), kUserHosts);
     EXPECT_FALSE(MachineValue(kChromiumKeys[0], L"DnsOverHttpsMode"));
 
-    // Unreadable: nothing is touched, and the report says so.
-    const std::string hosts = kUserHosts + kBegin + "127.0.0.1 kept\r\n" + kEnd;
-    WriteAll(TestHostsPath(), hosts);
-    ClearNetshSimLog();
-    HANDLE lock = HoldFile(TestConfigPath(), GENERIC_READ | GENERIC_WRITE, 0);
-    EXPECT_EQ(PassReport(), (std::vector<int>{0, 0, 0, 0, 0, 0}));
-    CloseHandle(lock);
-    EXPECT_EQ(Hosts(), hosts);
-    EXPECT_TRUE(ReadNetshSimLog().empty());
-    EXPECT_FALSE(PoliciesLocked());
 }
 
 // Wine fills neither the handle count nor the private bytes of a process: the
