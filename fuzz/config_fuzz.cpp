@@ -136,7 +136,7 @@ std::string Format(const VbConfig& record) {
 
 void CheckText(FuzzInput& input) {
     std::size_t readSize = input.Byte() + 1;
-    std::string_view text = input.Rest();
+    std::string_view text = input.left;
 
     VbConfig parsed = Parse(text);
     CheckWellFormed(parsed);

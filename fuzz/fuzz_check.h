@@ -26,6 +26,10 @@
 #define FUZZ_REFERENCE
 #endif
 
+// What the settings window lets the parent store in a site name.
+inline constexpr std::string_view kHostChars =
+    "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-.";
+
 // The text of a fixed-size field, which must hold its NUL.
 inline std::string_view FieldText(const char* field, std::size_t size) {
     std::size_t n = strnlen(field, size);
@@ -33,30 +37,16 @@ inline std::string_view FieldText(const char* field, std::size_t size) {
     return {field, n};
 }
 
-// Takes bytes from the front of the input; past the end it yields zeros, so that
-// every input, however short, is a valid choice of arguments.
-class FuzzInput {
-public:
-    FuzzInput(const std::uint8_t* data, std::size_t size) noexcept
-        : data_(reinterpret_cast<const char*>(data)), size_(size) {}
-
-    std::uint8_t Byte() noexcept {
-        if (size_ == 0) return 0;
-        --size_;
-        return static_cast<std::uint8_t>(*data_++);
-    }
-    // Up to count bytes, fewer at the end of the input.
-    std::string_view Bytes(std::size_t count) noexcept {
-        if (count > size_) count = size_;
-        std::string_view taken(data_, count);
-        data_ += count;
-        size_ -= count;
+// Takes bytes from the front of the input; past its end, zeros and empty views,
+// so that every input is a valid choice of arguments.
+struct FuzzInput {
+    std::string_view left;
+    FuzzInput(const std::uint8_t* data, std::size_t size)
+        : left(reinterpret_cast<const char*>(data), size) {}
+    std::uint8_t Byte() { return left.empty() ? 0 : static_cast<std::uint8_t>(Bytes(1)[0]); }
+    std::string_view Bytes(std::size_t count) {
+        std::string_view taken = left.substr(0, count);
+        left.remove_prefix(taken.size());
         return taken;
     }
-    std::string_view Rest() noexcept { return Bytes(size_); }
-    std::size_t Left() const noexcept { return size_; }
-
-private:
-    const char* data_;
-    std::size_t size_;
 };

@@ -70,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::uint8_t mode = input.Byte();
     bool pairs = (mode & 1) != 0;
     std::size_t warningCapacity = mode >> 1;
-    std::string_view bytes = input.Rest();
+    std::string_view bytes = input.left;
     // Exactly as many units as the text has, so that a read past it is an ASan report.
     std::vector<char16_t> units(pairs ? bytes.size() / 2 : bytes.size());
     for (std::size_t i = 0; i < units.size(); ++i) {
