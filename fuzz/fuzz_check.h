@@ -1,55 +1,52 @@
-// Shared by the fuzz targets: a property check that stops the run where
-// libFuzzer records the input, and a reader that splits the input into arguments.
+// Shared by the fuzz targets: the headers they all use, the property check, the
+// input reader and the few facts their references have in common.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 #include <string_view>
+#include <vector>
 
 // Abort, not assert: the check must also hold in builds with NDEBUG.
-#define FUZZ_CHECK(condition)                                                               \
-    do {                                                                                    \
-        if (!(condition)) {                                                                 \
-            std::fprintf(stderr, "%s:%d: property does not hold: %s\n", __FILE__, __LINE__, \
-                         #condition);                                                       \
-            std::abort();                                                                   \
-        }                                                                                   \
-    } while (0)
+[[noreturn]] inline void FuzzFail(const char* file, int line, const char* property) {
+    std::fprintf(stderr, "%s:%d: property does not hold: %s\n", file, line, property);
+    std::abort();
+}
+#define FUZZ_CHECK(c) ((c) ? void(0) : FuzzFail(__FILE__, __LINE__, #c))
 
-// On the target's own reference code: libFuzzer then steers by the code under
-// test alone, and the runs go faster without the reference's comparison hooks.
+// On the references: libFuzzer then steers by the code under test alone.
 #if defined(__clang__)
 #define FUZZ_REFERENCE __attribute__((no_sanitize("coverage")))
 #else
 #define FUZZ_REFERENCE
 #endif
 
-// Takes bytes from the front of the input; past the end it yields zeros, so that
-// every input, however short, is a valid choice of arguments.
-class FuzzInput {
-public:
-    FuzzInput(const std::uint8_t* data, std::size_t size) noexcept
-        : data_(reinterpret_cast<const char*>(data)), size_(size) {}
+// What the settings window lets the parent store in a site name.
+inline constexpr std::string_view kHostChars =
+    "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-.";
 
-    std::uint8_t Byte() noexcept {
-        if (size_ == 0) return 0;
-        --size_;
-        return static_cast<std::uint8_t>(*data_++);
-    }
-    // Up to count bytes, fewer at the end of the input.
-    std::string_view Bytes(std::size_t count) noexcept {
-        if (count > size_) count = size_;
-        std::string_view taken(data_, count);
-        data_ += count;
-        size_ -= count;
+// The text of a fixed-size field, which must hold its NUL.
+inline std::string_view FieldText(const char* field, std::size_t size) {
+    std::size_t n = strnlen(field, size);
+    FUZZ_CHECK(n < size);
+    return {field, n};
+}
+
+// Takes bytes from the front of the input; past its end, zeros and empty views,
+// so that every input is a valid choice of arguments.
+struct FuzzInput {
+    std::string_view left;
+    FuzzInput(const std::uint8_t* data, std::size_t size)
+        : left(reinterpret_cast<const char*>(data), size) {}
+    std::uint8_t Byte() { return left.empty() ? 0 : static_cast<std::uint8_t>(Bytes(1)[0]); }
+    std::string_view Bytes(std::size_t count) {
+        std::string_view taken = left.substr(0, count);
+        left.remove_prefix(taken.size());
         return taken;
     }
-    std::string_view Rest() noexcept { return Bytes(size_); }
-    std::size_t Left() const noexcept { return size_; }
-
-private:
-    const char* data_;
-    std::size_t size_;
 };

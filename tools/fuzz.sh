@@ -2,7 +2,7 @@
 # Runs the fuzz targets of the native build, each for SECONDS (600 unless given),
 # from a scratch copy of its corpus under build/native/fuzz-work, as many at a
 # time as there are cores. Fails when any target finds an input that breaks it.
-#   tools/fuzz.sh [SECONDS] [TARGET...]     targets: config hosts listing sitelist utf8cut
+#   tools/fuzz.sh [SECONDS] [TARGET...]     targets: config hosts listing sitelist
 # tools/native-test.sh builds the targets. VB_FUZZ_FLAGS adds libFuzzer options,
 # e.g. VB_FUZZ_FLAGS=-runs=10000000. The scratch corpora grow from run to run;
 # remove build/native/fuzz-work to start again from the seeds.
@@ -10,7 +10,7 @@ set -eu
 cd "$(dirname "$0")/.."
 seconds=${1:-600}
 [ $# -eq 0 ] || shift
-targets=${*:-config hosts listing sitelist utf8cut}
+targets=${*:-config hosts listing sitelist}
 bin=build/native/fuzz
 work=build/native/fuzz-work
 jobs=$(nproc 2>/dev/null || echo 1)
