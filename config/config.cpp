@@ -18,17 +18,21 @@ constexpr std::wstring_view kTempSuffix = L".vb_tmp";
 
 enum class FolderState { Missing, Plain, Refused };
 
+// By path, which shows a link itself and never its target: config.dat is opened
+// by path after it all the same, and a pass reads it every minute.
 FolderState CheckAgentFolder() noexcept {
     wchar_t folder[MAX_PATH];
     if (!GetAgentFolder(folder)) return FolderState::Refused;
-    VbUniqueFile entry = OpenEntryItself(folder, 0);
-    if (!entry) {
+    DWORD attributes = GetFileAttributesW(folder);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
         DWORD error = GetLastError();
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
                    ? FolderState::Missing
                    : FolderState::Refused;
     }
-    return IsPlainEntry(entry.Get(), folder, true) ? FolderState::Plain : FolderState::Refused;
+    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) || !(attributes & FILE_ATTRIBUTE_DIRECTORY)
+               ? FolderState::Refused
+               : FolderState::Plain;
 }
 
 }  // namespace

@@ -34,7 +34,7 @@ public:
 
 private:
     char line_[ConfigPieceMax + 1] = {};
-    char buffer_[4096] = {};
+    char buffer_[ConfigTextMax] = {};  // a whole config.dat comes in one read
     std::size_t pos_ = 0;
     std::size_t len_ = 0;
     bool ended_ = false;

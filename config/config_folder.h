@@ -25,5 +25,6 @@ bool GetAgentFolder(wchar_t (&out)[MAX_PATH]) noexcept;
 // besides access. Invalid when it cannot be opened, or when the platform opened
 // a link's target instead of the link (Wine does so with Unix symbolic links).
 VbUniqueFile OpenEntryItself(const wchar_t* path, DWORD access) noexcept;
-// Whether an opened entry is a real folder (or a real file) and not a link.
-bool IsPlainEntry(HANDLE entry, const wchar_t* path, bool folder) noexcept;
+// Whether an entry opened by OpenEntryItself is a real folder (or a real file)
+// and not a link.
+bool IsPlainEntry(HANDLE entry, bool folder) noexcept;
