@@ -205,10 +205,11 @@ Section "Uninstall"
     Abort
   ${EndIf}
 
-  Delete /REBOOTOK "$INSTDIR\Vellumbrook.exe"
-  Delete /REBOOTOK "$INSTDIR\${VB_UNINSTALLER}"
-  ; Not /r: only what this program put there goes.
-  RMDir /REBOOTOK "$INSTDIR"
   Delete "$SMPROGRAMS\Vellumbrook.lnk"
   DeleteRegKey HKLM "${VB_UNINSTALL_KEY}"
+  ; The folder last, so that its going marks the end. Not /r: only what this
+  ; program put there goes.
+  Delete /REBOOTOK "$INSTDIR\Vellumbrook.exe"
+  Delete /REBOOTOK "$INSTDIR\${VB_UNINSTALLER}"
+  RMDir /REBOOTOK "$INSTDIR"
 SectionEnd
