@@ -13,7 +13,7 @@
 namespace {
 
 template <std::size_t N>
-FUZZ_REFERENCE std::size_t Put(char (&field)[N], std::string_view text) {
+std::size_t Put(char (&field)[N], std::string_view text) {
     std::size_t n = std::min(text.size(), N - 1);
     std::memcpy(field, text.data(), n);
     return n;
@@ -22,7 +22,7 @@ FUZZ_REFERENCE std::size_t Put(char (&field)[N], std::string_view text) {
 // The record config.dat's text gives: pieces as fgets with a 1024-byte buffer cuts
 // them, each up to its NUL and without its line end; the first three lines fixed,
 // then non-empty lines as sites until the 64 slots are taken.
-FUZZ_REFERENCE VbConfig ExpectedRecord(std::string_view text) {
+VbConfig ExpectedRecord(std::string_view text) {
     VbConfig r;
     std::memset(&r, 0, sizeof r);
     for (int index = 0; !text.empty() && (index < 3 || r.siteCount < VbMaxSites); ++index) {
@@ -39,11 +39,11 @@ FUZZ_REFERENCE VbConfig ExpectedRecord(std::string_view text) {
 }
 
 // A field as the file holds it: up to its NUL, at most one byte short of its size.
-FUZZ_REFERENCE std::string Line(const char* field, std::size_t size) {
+std::string Line(const char* field, std::size_t size) {
     return std::string(field, strnlen(field, size - 1)) + "\n";
 }
 
-FUZZ_REFERENCE std::string ExpectedText(const VbConfig& r) {
+std::string ExpectedText(const VbConfig& r) {
     std::string text =
         Line(r.salt, sizeof r.salt) + Line(r.hash, sizeof r.hash) + (r.enabled ? "1\n" : "0\n");
     for (int i = 0; i < std::clamp(r.siteCount, 0, VbMaxSites); ++i)

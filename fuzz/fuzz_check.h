@@ -19,13 +19,6 @@
 }
 #define FUZZ_CHECK(c) ((c) ? void(0) : FuzzFail(__FILE__, __LINE__, #c))
 
-// On the references: libFuzzer then steers by the code under test alone.
-#if defined(__clang__)
-#define FUZZ_REFERENCE __attribute__((no_sanitize("coverage")))
-#else
-#define FUZZ_REFERENCE
-#endif
-
 // What the settings window lets the parent store in a site name.
 inline constexpr std::string_view kHostChars =
     "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-.";

@@ -21,7 +21,7 @@ enum Flags : std::uint8_t {
 };
 using Slot = char[VbSiteSlotSize];
 
-FUZZ_REFERENCE std::size_t CountBegin(std::string_view text) {
+std::size_t CountBegin(std::string_view text) {
     std::size_t n = 0;
     for (std::size_t at = text.find(kBegin); at != text.npos; at = text.find(kBegin, at + 1))
         ++n;
@@ -38,7 +38,7 @@ struct Expected {
 // keeps them apart, or a lone CR after the marker's text, which CR LF would complete.
 // The new block follows a CR LF that ends an unfinished last line, unless that line
 // holds the marker's text.
-FUZZ_REFERENCE Expected Expect(std::string_view content, const Slot* slots, int used) {
+Expected Expect(std::string_view content, const Slot* slots, int used) {
     Expected e;
     std::size_t begin = content.find(kBegin);
     std::size_t end = begin == content.npos ? begin : content.find(kEnd, begin);

@@ -18,7 +18,7 @@ struct Expected {
 
 // Lines end at CR or at LF; spaces and tabs around a line do not count. A line of
 // host-name characters is stored, cut at 255, while fewer than 64 are.
-FUZZ_REFERENCE Expected Expect(std::u16string_view text) {
+Expected Expect(std::u16string_view text) {
     Expected e;
     for (std::size_t start = 0, stop = 0; start <= text.size(); start = stop + 1) {
         for (stop = start; stop < text.size() && text[stop] != u'\r' && text[stop] != u'\n';)

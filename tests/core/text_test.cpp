@@ -46,3 +46,13 @@ TEST(PassTexts, StatusLineAndTipSayWhatIsInForce) {
     EXPECT_EQ(text, u"Désinstallation incomplète : échec pour les sites bloqués et les paramètres. "
                     u"Relancez la désinstallation dans un instant.");
 }
+
+TEST(SiteList, TheWarningCountsTheLinesItDoesNotShow) {
+    VbConfig config = {};
+    char16_t out[512];
+    for (auto [text, more] : {std::pair{u"a_\nb_\nc_\nd_\ne_\nf_", u"    \u2026 et 1 autre\n"},
+                              std::pair{u"a_\nb_\nc_\nd_\ne_\nf_\ng_", u"    \u2026 et 2 autres\n"}}) {
+        std::u16string warning(out, DescribeIgnoredLines(ParseSiteList(text, config), out));
+        EXPECT_NE(warning.find(u"    e_\n" + std::u16string(more)), std::u16string::npos);
+    }
+}

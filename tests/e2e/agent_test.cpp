@@ -1,7 +1,6 @@
-// The real Vellumbrook.exe in the test prefix, driven from this process as a
-// parent would drive it: tray icon messages and menu commands posted to its tray
-// window, text typed into its dialogs, buttons and keys pressed, messages read.
-// Each test is one life of the agent, from its start to its end.
+// The real Vellumbrook.exe in the test prefix, driven as a parent would: tray icon
+// messages and menu commands posted to its tray window, text typed into its dialogs,
+// buttons and keys pressed. Each test is one life of the agent.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -12,6 +11,7 @@
 #include "tests/fixtures/netsh_state.h"
 #include "tests/support/test_support.h"
 #include "tests/support/ui_driver.h"
+#include "ui/ui_internal.h"
 
 using namespace ui_driver;
 
@@ -20,21 +20,12 @@ namespace {
 constexpr UINT WM_TRAYICON = WM_APP + 1;
 constexpr UINT IDM_SETTINGS = 2001;
 constexpr UINT IDM_QUIT = 2002;
-constexpr int IDC_PASSWORD = 4001;
-constexpr int IDC_CONFIRM = 4002;
-constexpr int IDC_OK = 4010;
-constexpr int IDC_CANCEL = 4011;
 // A cold prefix on a busy 2-core machine takes its time to start a program.
 constexpr int kStartMs = 30000;
-const std::string kUserHosts = "# user's own\r\n127.0.0.1 localhost\r\n";
 const std::wstring kTipActive = L"Vellumbrook - protection active";
 
 std::wstring AgentPath() {
     return Widen(std::getenv("VB_AGENT_EXE") ? std::getenv("VB_AGENT_EXE") : "");
-}
-
-std::string Hosts() {
-    return ReadAll(TestHostsPath()).value_or("<missing>");
 }
 
 bool DnsApplied() {
@@ -57,42 +48,19 @@ public:
     void Command(UINT id) const { PostMessageW(Tray(), WM_COMMAND, id, 0); }
 };
 
-void EnterPassword(HWND dialog, const wchar_t* password) {
-    ASSERT_TRUE(dialog) << DriverError();
-    ASSERT_TRUE(TypeInto(Control(dialog, IDC_PASSWORD), password)) << DriverError();
-    ASSERT_TRUE(Press(dialog, IDC_OK)) << DriverError();
-}
-
-void ChoosePassword(HWND dialog, const wchar_t* password) {
-    ASSERT_TRUE(dialog) << DriverError();
-    ASSERT_TRUE(TypeInto(Control(dialog, IDC_CONFIRM), password)) << DriverError();
-    EnterPassword(dialog, password);
-}
-
-void Close(HWND window, int button = IDC_CANCEL) {
-    ASSERT_TRUE(window) << DriverError();
-    ASSERT_TRUE(Press(window, button)) << DriverError();
-    ASSERT_TRUE(WaitGone(window));
-}
-
 class AgentLife : public testing::Test {
 protected:
     void SetUp() override {
         ASSERT_FALSE(AgentPath().empty()) << "VB_AGENT_EXE is not set";
-        RemoveFolder(TestConfigDir());
-        WriteAll(TestHostsPath(), kUserHosts);
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies");
-        WriteNetshSimState({false, false,
-                            {Adapter(1, "Loopback Pseudo-Interface 1"), Adapter(12, "Wi-Fi 2"),
-                             Adapter(7, "Ethernet")}});
-        ClearNetshSimLog();
+        ResetMachine({Adapter(1, "Loopback Pseudo-Interface 1"), Adapter(12, "Wi-Fi 2"),
+                      Adapter(7, "Ethernet")});
     }
     void TearDown() override { RemoveFolder(TestConfigDir()); }
 };
 
 }  // namespace
 
-TEST_F(AgentLife, FirstStartChoosesAPasswordAndQuitNeedsIt) {
+TEST_F(AgentLife, FirstStartChoosesAPasswordOneFlowAtATimeAndQuitNeedsIt) {
     PlantConfig("\n\n1\nkids.example\n");
     // A reader without delete sharing: config.dat can be read but not replaced.
     HANDLE reader = HoldFile(TestConfigPath(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
@@ -106,7 +74,7 @@ TEST_F(AgentLife, FirstStartChoosesAPasswordAndQuitNeedsIt) {
     HWND tray = agent.Tray();
     EXPECT_EQ(TipOf(tray), kTipActive);
     // A password that does not reach the file is reported, and opens nothing.
-    ChoosePassword(set, L"motdepasse");
+    ASSERT_TRUE(FillPassword(set, L"motdepasse", L"motdepasse", true)) << DriverError();
     ExpectMessageBox(tray, L"Le mot de passe n'a pas pu être enregistré. Réessayez dans un instant.");
     EXPECT_TRUE(agent.NoWindow(L"VBSettingsWnd"));
     CloseHandle(reader);
@@ -114,75 +82,60 @@ TEST_F(AgentLife, FirstStartChoosesAPasswordAndQuitNeedsIt) {
 
     // Cancelled: nothing is written, and the icon asks for a new password again.
     agent.DoubleClickIcon();
-    Close(agent.Window(L"VBSetPasswordWnd"));
+    ASSERT_TRUE(CloseWith(agent.Window(L"VBSetPasswordWnd"), IDC_CANCEL));
     EXPECT_TRUE(agent.NoWindow(L"VBSettingsWnd"));
     EXPECT_EQ(ReadAll(TestConfigPath()), "\n\n1\nkids.example\n");
 
-    // The menu. Wine keeps a menu's items from other processes: they are known by
-    // what they do, in their order. The first opens the settings.
+    // Wine keeps a menu's items from other processes: they are known by their order.
     PostMessageW(tray, WM_TRAYICON, 1, WM_RBUTTONUP);
     HWND menu = agent.Window(L"#32768");
     ASSERT_TRUE(menu) << DriverError();
     ASSERT_TRUE(Keys(menu, {VK_DOWN, VK_RETURN}));  // the first item
-    ChoosePassword(agent.Window(L"VBSetPasswordWnd"), L"motdepasse");
-    HWND settings = agent.Window(L"VBSettingsWnd");
-    ASSERT_TRUE(settings) << DriverError();
-    VbConfig saved;
-    ASSERT_EQ(VbLoadConfig(&saved), 1);
-    EXPECT_EQ(VbVerifyPassword(saved.salt, saved.hash, "motdepasse"), 1);
-    EXPECT_EQ(ReadAll(TestConfigPath()).value_or("").substr(97), "\n1\nkids.example\n");
-
-    Close(settings);
-
-    // Quitter: a wrong password, then "Annuler", keep the agent running.
-    agent.Command(IDM_QUIT);
-    HWND enter = agent.Window(L"VBEnterPasswordWnd");
-    EnterPassword(enter, L"wrong");
-    ExpectMessageBox(enter, L"Mot de passe incorrect.");
-    Close(enter);
-    EXPECT_EQ(agent.ExitCode(1500), -1) << "the agent quit without its password";
-    PostMessageW(tray, WM_TRAYICON, 1, WM_CONTEXTMENU);
-    menu = agent.Window(L"#32768");
-    ASSERT_TRUE(menu) << "the menu did not open a second time";
-    ASSERT_TRUE(Keys(menu, {VK_DOWN, VK_DOWN, VK_RETURN}));  // the second item: "Quitter"
-    EnterPassword(agent.Window(L"VBEnterPasswordWnd"), L"motdepasse");
-    EXPECT_EQ(agent.ExitCode(), 0);
-    // Quitting leaves every protection in place.
-    EXPECT_EQ(Hosts(), kUserHosts + kBegin + HostsLines("kids.example") + kEnd);
-    EXPECT_TRUE(DnsApplied());
-    EXPECT_TRUE(PoliciesLocked());
-}
-
-TEST_F(AgentLife, OneFlowAtATime) {
-    PlantConfig(ConfigWithSecret("1\n"));
-    Agent agent;
-    ASSERT_TRUE(agent.Tray());
-    EXPECT_TRUE(agent.NoWindow(L"VBSetPasswordWnd"));
     // Whatever else the parent clicks while a dialog is open, it stays the one, in front.
-    agent.DoubleClickIcon();
-    HWND enter = agent.Window(L"VBEnterPasswordWnd");
+    set = agent.Window(L"VBSetPasswordWnd");
     agent.DoubleClickIcon();
     agent.Command(IDM_SETTINGS);
     agent.Command(IDM_QUIT);
     Sleep(1000);
     int dialogs = 0;
-    for (HWND w = FindWindowExW(nullptr, nullptr, L"VBEnterPasswordWnd", nullptr); w != nullptr;
-         w = FindWindowExW(nullptr, w, L"VBEnterPasswordWnd", nullptr))
+    for (HWND w = FindWindowExW(nullptr, nullptr, L"VBSetPasswordWnd", nullptr); w != nullptr;
+         w = FindWindowExW(nullptr, w, L"VBSetPasswordWnd", nullptr))
         dialogs += IsWindowVisible(w) ? 1 : 0;
     EXPECT_EQ(dialogs, 1);
-    EXPECT_EQ(GetForegroundWindow(), enter);
-    EnterPassword(enter, L"secret");
+    EXPECT_EQ(GetForegroundWindow(), set);
+    ASSERT_TRUE(FillPassword(set, L"motdepasse", L"motdepasse", true)) << DriverError();
     HWND settings = agent.Window(L"VBSettingsWnd");
+    ASSERT_TRUE(settings) << DriverError();
     EXPECT_TRUE(agent.Running());  // the quit request was not queued behind the flow
+    VbConfig saved;
+    ASSERT_EQ(VbLoadConfig(&saved), 1);
+    EXPECT_EQ(VbVerifyPassword(saved.salt, saved.hash, "motdepasse"), 1);
+    EXPECT_EQ(ReadAll(TestConfigPath()).value_or("").substr(97), "\n1\nkids.example\n");
     // A save whose pass fails says so in the tip at once, not a minute later.
-    HANDLE reader = HoldFile(TestHostsPath(), GENERIC_READ, FILE_SHARE_READ);
-    ASSERT_TRUE(settings && Press(settings, 4013)) << DriverError();  // "Enregistrer"
-    EXPECT_TRUE(WaitUntil([&] { return TipOf(agent.Tray()) == L"Vellumbrook - protection incomplète"; }));
-    CloseHandle(reader);
-    Close(settings);
+    HANDLE holder = HoldFile(TestHostsPath(), GENERIC_READ, FILE_SHARE_READ);
+    ASSERT_TRUE(Press(settings, IDC_SAVE)) << DriverError();
+    EXPECT_TRUE(WaitUntil([&] { return TipOf(tray) == L"Vellumbrook - protection incomplète"; }));
+    CloseHandle(holder);
+    ASSERT_TRUE(CloseWith(settings, IDC_CANCEL)) << DriverError();
+
+    // Quitter: a wrong password, then "Annuler", keep the agent running.
     agent.Command(IDM_QUIT);
-    EnterPassword(agent.Window(L"VBEnterPasswordWnd"), L"secret");
+    HWND enter = agent.Window(L"VBEnterPasswordWnd");
+    ASSERT_TRUE(FillPassword(enter, L"wrong", L"", true)) << DriverError();
+    ExpectMessageBox(enter, L"Mot de passe incorrect.");
+    ASSERT_TRUE(CloseWith(enter, IDC_CANCEL)) << DriverError();
+    EXPECT_EQ(agent.ExitCode(1500), -1) << "the agent quit without its password";
+    PostMessageW(tray, WM_TRAYICON, 1, WM_CONTEXTMENU);
+    menu = agent.Window(L"#32768");
+    ASSERT_TRUE(menu) << "the menu did not open a second time";
+    ASSERT_TRUE(Keys(menu, {VK_DOWN, VK_DOWN, VK_RETURN}));  // the second item: "Quitter"
+    HWND last = agent.Window(L"VBEnterPasswordWnd");
+    ASSERT_TRUE(FillPassword(last, L"motdepasse", L"", true)) << DriverError();
     EXPECT_EQ(agent.ExitCode(), 0);
+    // Quitting leaves every protection in place.
+    EXPECT_EQ(Hosts(), kUserHosts + kBegin + HostsLines("kids.example") + kEnd);
+    EXPECT_TRUE(DnsApplied());
+    EXPECT_TRUE(PoliciesLocked());
 }
 
 TEST_F(AgentLife, NeitherASquattedNameNorTamperingOutlastsTheAgent) {
@@ -202,13 +155,12 @@ TEST_F(AgentLife, NeitherASquattedNameNorTamperingOutlastsTheAgent) {
     // A second real agent still leaves at once.
     Agent second;
     EXPECT_EQ(second.ExitCode(10000), 0);
-    Close(agent.Window(L"VBEnterPasswordWnd"));
+    ASSERT_TRUE(CloseWith(agent.Window(L"VBEnterPasswordWnd"), IDC_CANCEL));
 
     // The 60-second timer puts the block back: not before, not much after.
     Sleep(25000);
     EXPECT_EQ(Hosts(), kUserHosts) << "a pass ran before the minute was over";
-    EXPECT_TRUE(WaitUntil([&] { return Hosts() == protectedHosts; }, 60000));
-    EXPECT_LT(GetTickCount64() - tampered, 70000u);
+    EXPECT_TRUE(WaitUntil([&] { return Hosts() == protectedHosts; }, 70000 - (GetTickCount64() - tampered)));
 
     // --revert among other words: DNS back to DHCP and no block; the policies stay.
     ClearNetshSimLog();
@@ -245,7 +197,8 @@ TEST_F(AgentLife, AnUnreadableConfigurationIsNeverAFirstStart) {
 
     CloseHandle(lock);
     agent.Command(IDM_QUIT);
-    EnterPassword(agent.Window(L"VBEnterPasswordWnd"), L"secret");
+    HWND enter = agent.Window(L"VBEnterPasswordWnd");
+    ASSERT_TRUE(FillPassword(enter, L"secret", L"", true)) << DriverError();
     EXPECT_EQ(agent.ExitCode(), 0);
     EXPECT_EQ(ReadAll(TestConfigPath()), ConfigWithSecret("0\nkept.example\n"));
 }

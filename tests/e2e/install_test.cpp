@@ -1,4 +1,4 @@
-// What is shipped: the agent's resources, the logon task's definition read as
+// What is shipped: the agent's icon and manifest, the logon task's definition read as
 // data (Wine registers a task but keeps neither its trigger nor its principal),
 // and the setup program and the uninstaller, run for real in the test prefix.
 #include <gtest/gtest.h>
@@ -8,24 +8,20 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "resources/resource.h"
 #include "tests/fixtures/netsh_state.h"
 #include "tests/support/test_support.h"
 #include "tests/support/ui_driver.h"
+#include "ui/ui_internal.h"
 
 using namespace ui_driver;
 
 namespace {
 
-constexpr int IDC_PASSWORD = 4001;
-constexpr int IDC_OK = 4010;
-constexpr int IDC_CANCEL = 4011;
 const std::wstring kFolder = L"C:\\Program Files\\Vellumbrook";
 const std::wstring kShortcut = L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Vellumbrook.lnk";
 const wchar_t kUninstallKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vellumbrook";
-const std::string kUserHosts = "127.0.0.1 localhost\r\n";
 
 std::wstring FromEnvironment(const char* name, const wchar_t* tail = L"") {
     const char* value = std::getenv(name);
@@ -59,21 +55,13 @@ HANDLE AnswerUninstall(const wchar_t* password) {
     DWORD processId = 0;
     GetWindowThreadProcessId(enter, &processId);
     HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
-    EXPECT_TRUE(TypeInto(Control(enter, IDC_PASSWORD), password) && Press(enter, IDC_OK));
+    EXPECT_TRUE(FillPassword(enter, password, L"", true));
     if (std::wstring(password) != L"secret") {
         ExpectMessageBox(enter, L"Mot de passe incorrect.");
         EXPECT_TRUE(Press(enter, IDC_CANCEL));
     }
     return process;
 }
-
-std::string_view Resource(HMODULE module, const wchar_t* name, const wchar_t* type) {
-    HRSRC found = FindResourceW(module, name, type);
-    HGLOBAL loaded = found != nullptr ? LoadResource(module, found) : nullptr;
-    const char* data = loaded != nullptr ? static_cast<const char*>(LockResource(loaded)) : nullptr;
-    return data != nullptr ? std::string_view(data, SizeofResource(module, found)) : std::string_view();
-}
-
 
 }  // namespace
 
@@ -101,11 +89,8 @@ TEST(Setup, InstallsUpdatesAndGivesTheMachineBack) {
     if (!PathExists(setup)) GTEST_SKIP() << "no setup program was built (makensis missing)";
     const std::wstring agentPath = kFolder + L"\\Vellumbrook.exe";
     RemoveFolder(kFolder);
-    RemoveFolder(TestConfigDir());
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, kUninstallKey);
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies");
-    WriteAll(TestHostsPath(), kUserHosts);
-    WriteNetshSimState({false, false, {Adapter(12, "Wi-Fi")}});
+    ResetMachine({Adapter(12, "Wi-Fi")});
     PlantConfig(ConfigWithSecret("1\nkids.example\n"));
 
     TestProcess install(setup, L"/S");
@@ -158,35 +143,27 @@ TEST(Setup, InstallsUpdatesAndGivesTheMachineBack) {
     for (const std::wstring& file : {kShortcut, TaskFile(), TestConfigDir()})
         EXPECT_FALSE(PathExists(file)) << Narrow(file);
     EXPECT_EQ(Value(L"DisplayName"), "<absent>");
-    EXPECT_EQ(ReadAll(TestHostsPath()), kUserHosts);
+    EXPECT_EQ(Hosts(), kUserHosts);
     EXPECT_EQ(ReadNetshSimState().adapters[0].ipv4, "dhcp");
     EXPECT_FALSE(PoliciesLocked());
     EXPECT_FALSE(MachineValue(L"SOFTWARE\\Policies\\Mozilla\\Firefox\\DNSOverHTTPS", L"Enabled"));
 }
 
-TEST(AgentResources, IconManifestAndVersion) {
+TEST(AgentResources, AnIconAndAManifestThatAsksForElevation) {
     std::wstring path = FromEnvironment("VB_AGENT_EXE");
     std::replace(path.begin(), path.end(), L'/', L'\\');
     HMODULE module =
         LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
     ASSERT_NE(module, nullptr) << "VB_AGENT_EXE must name the built Vellumbrook.exe";
 
-    // The icon the tray and Explorer show, and a manifest that asks for elevation.
     EXPECT_NE(LoadImageW(module, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON, 256, 256, 0), nullptr);
-    std::string_view manifest = Resource(module, MAKEINTRESOURCEW(1), RT_MANIFEST);
+    HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(1), RT_MANIFEST);
+    ASSERT_NE(found, nullptr);
+    std::string_view manifest(static_cast<const char*>(LockResource(LoadResource(module, found))),
+                              SizeofResource(module, found));
     for (std::string_view part :
          {R"(name="Vellumbrook.Agent")", R"(processorArchitecture="amd64")",
           R"(level="requireAdministrator")", R"(uiAccess="false")",
           R"(name="Microsoft.Windows.Common-Controls")", R"(version="6.0.0.0")"})
         EXPECT_NE(manifest.find(part), std::string_view::npos) << part;
-
-    DWORD ignored = 0;
-    std::vector<char> block(GetFileVersionInfoSizeW(path.c_str(), &ignored));
-    ASSERT_TRUE(!block.empty() && GetFileVersionInfoW(path.c_str(), 0, block.size(), block.data()));
-    void* value = nullptr;
-    UINT length = 0;
-    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", &value, &length));
-    EXPECT_EQ(static_cast<VS_FIXEDFILEINFO*>(value)->dwFileVersionMS, 0x00010000u);  // 1.0
-    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", &value, &length));
-    EXPECT_EQ(*static_cast<DWORD*>(value), 0x04B0040Cu);  // French, UTF-16
 }

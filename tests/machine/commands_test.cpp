@@ -50,15 +50,12 @@ TEST(HiddenCommands, OutputAndExitCodes) {
     EXPECT_EQ(RunChild(L"cmd /c exit 0"), 1);
     EXPECT_EQ(RunChild(L"cmd /c exit 1"), 0);
     EXPECT_EQ(RunChild(L"cmd /c exit 259"), 0);  // STILL_ACTIVE's value is no success
-    auto start = Clock::now();
     EXPECT_EQ(RunChild(L"vbnosuchprogram arg"), 0);
     EXPECT_EQ(Capture(L"vbnosuchprogram arg"), "<null>");
-    EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
 }
 
 TEST(HiddenCommands, ProgramsComeOnlyFromTheSystemDirectory) {
-    // Copies beside this program and in the current directory, which the
-    // platform's own search would find before system32.
+    // Copies where the platform's own search looks before system32.
     const std::wstring system = TestSystemDir() + L"\\vbtestchild.exe";
     const std::wstring work = L"C:\\vb-cwd";
     CreateDirectoryW(work.c_str(), nullptr);
@@ -145,9 +142,9 @@ std::pair<int, int> Switch(bool apply) {
 }  // namespace
 
 TEST(AdapterDns, EveryAdapterButLoopbackGetsTheResolverThenDhcpBack) {
-    // Loopback; an inner space; an accented name (0x82 is é in code page 437); a
-    // disconnected adapter with servers of its own; names no command line can quote.
-    NetshSimState before = {false, false,
+    // Loopback; a space; é (0x82 in code page 437); a disconnected adapter with
+    // servers of its own; names no command line can quote.
+    NetshSimState before = {false,
                             {Adapter(1, "Loopback Pseudo-Interface 1"), Adapter(12, "Wi-Fi 2"),
                              Adapter(7, "Ethernet caf\x82"), Adapter(9, "Ethernet 3", "9.9.9.9"),
                              Adapter(4, "Evil\" & calc"), Adapter(5, "Tap\\"),
@@ -169,7 +166,7 @@ TEST(AdapterDns, EveryAdapterButLoopbackGetsTheResolverThenDhcpBack) {
 }
 
 TEST(AdapterDns, TheResultFollowsEachAdaptersFirstCommand) {
-    NetshSimState state = {false, false, {Adapter(3, "Eth A"), Adapter(4, "Eth B")}};
+    NetshSimState state = {false, {Adapter(3, "Eth A"), Adapter(4, "Eth B")}};
     struct Row {
         bool apply;
         const char *failA, *failB;
@@ -186,10 +183,10 @@ TEST(AdapterDns, TheResultFollowsEachAdaptersFirstCommand) {
         EXPECT_EQ(Switch(row.apply), row.result) << row.failA << " / " << row.failB;
         EXPECT_EQ(ReadNetshSimLog().size(), row.apply ? 9u : 5u);
     }
-    // No listing, an empty one, or nothing but loopback: no command at all.
-    NetshSimState fails = {true, false, {}}, empty = {false, true, {}};
-    NetshSimState loopback = {false, false, {Adapter(1, "Loopback Pseudo-Interface 1")}};
-    for (const NetshSimState& machine : {fails, empty, NetshSimState{}, loopback}) {
+    // No listing, no adapter, or nothing but loopback: no command at all.
+    NetshSimState fails = {true, {}};
+    NetshSimState loopback = {false, {Adapter(1, "Loopback Pseudo-Interface 1")}};
+    for (const NetshSimState& machine : {fails, NetshSimState{}, loopback}) {
         WriteNetshSimState(machine);
         EXPECT_EQ(Switch(true), std::make_pair(0, machine == loopback ? 1 : 0));
         EXPECT_EQ(ReadNetshSimLog(), Strings{kList});

@@ -86,6 +86,18 @@ void PlantConfig(std::string_view bytes) {
     WriteAll(TestConfigPath(), bytes);
 }
 
+std::string Hosts() {
+    return ReadAll(TestHostsPath()).value_or("<missing>");
+}
+
+void ResetMachine(std::vector<NetshSimAdapter> adapters) {
+    RemoveFolder(TestConfigDir());
+    WriteAll(TestHostsPath(), kUserHosts);
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies");
+    WriteNetshSimState({false, std::move(adapters)});
+    ClearNetshSimLog();
+}
+
 std::optional<RegValue> MachineValue(const wchar_t* key, const wchar_t* name) {
     HKEY handle;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_QUERY_VALUE, &handle) != ERROR_SUCCESS)
@@ -173,24 +185,4 @@ long TestProcess::ExitCode(DWORD timeoutMs) const {
     DWORD code = 0;
     GetExitCodeProcess(process_, &code);
     return static_cast<long>(code);
-}
-
-HWND TrayOf(DWORD processId, int timeoutMs) {
-    const ULONGLONG end = GetTickCount64() + timeoutMs;
-    do {
-        for (HWND w = FindWindowExW(nullptr, nullptr, L"VBTrayWnd", nullptr); w != nullptr;
-             w = FindWindowExW(nullptr, w, L"VBTrayWnd", nullptr)) {
-            DWORD owner = 0;
-            GetWindowThreadProcessId(w, &owner);
-            if (owner == processId) return w;
-        }
-        Sleep(50);
-    } while (GetTickCount64() < end);
-    return nullptr;
-}
-
-std::wstring TipOf(HWND tray) {
-    wchar_t text[128] = L"";
-    GetWindowTextW(tray, text, 128);
-    return text;
 }

@@ -7,6 +7,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "tests/fixtures/netsh_state.h"
 
 // True only under Wine in the harness's throwaway prefix. Tests that change the
 // machine (hosts file, HKLM, ProgramData, DNS) run nowhere else.
@@ -24,6 +27,11 @@ void RemoveFolder(const std::wstring& path);  // and everything inside it
 // A handle on a file held the way another program would hold it; closed with CloseHandle.
 HANDLE HoldFile(const std::wstring& path, DWORD access, DWORD share);
 void PlantConfig(std::string_view bytes);  // config.dat, its folder made if need be
+std::string Hosts();  // the hosts file's bytes, or "<missing>"
+inline const std::string kUserHosts = "# user's own\r\n127.0.0.1 localhost\r\n";
+// The machine a test starts from: no agent folder, the user's hosts file, no
+// policies, those adapters and an empty netsh log.
+void ResetMachine(std::vector<NetshSimAdapter> adapters);
 
 struct RegValue {
     DWORD type;
@@ -71,8 +79,3 @@ private:
     HANDLE process_ = nullptr;
     DWORD id_ = 0;
 };
-
-// The hidden tray window of the agent of that process, once it shows.
-HWND TrayOf(DWORD processId, int timeoutMs = 30000);
-// The tray icon's tip, which the tray window also carries as its title.
-std::wstring TipOf(HWND tray);

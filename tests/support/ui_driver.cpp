@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "common/vb_handle.h"
+#include "ui/ui_internal.h"
 
 namespace ui_driver {
 namespace {
@@ -43,6 +44,7 @@ struct Query {
     const wchar_t* className;
     DWORD processId;
     HWND owner;  // message boxes only
+    bool hidden;  // hidden windows too
     HWND found;
 };
 
@@ -51,7 +53,7 @@ BOOL CALLBACK Match(HWND window, LPARAM param) {
     wchar_t name[64];
     DWORD processId = 0;
     GetWindowThreadProcessId(window, &processId);
-    if (!IsWindowVisible(window) || GetClassNameW(window, name, 64) == 0 ||
+    if ((!query.hidden && !IsWindowVisible(window)) || GetClassNameW(window, name, 64) == 0 ||
         CompareStringOrdinal(name, -1, query.className, -1, TRUE) != CSTR_EQUAL ||
         (query.processId != 0 && processId != query.processId) ||
         (query.owner != nullptr && (GetWindow(window, GW_OWNER) != query.owner ||
@@ -76,12 +78,16 @@ std::string DriverError() {
 }
 
 HWND WaitForWindow(const wchar_t* className, DWORD processId, int timeoutMs) {
-    return Find({className, processId, nullptr, nullptr}, timeoutMs);
+    return Find({className, processId, nullptr, false, nullptr}, timeoutMs);
+}
+
+HWND TrayOf(DWORD processId, int timeoutMs) {
+    return Find({L"VBTrayWnd", processId, nullptr, true, nullptr}, timeoutMs);
 }
 
 // MessageBoxW makes a "#32770" dialog, its message in the static with id 0xFFFF.
 HWND WaitForMessageBox(HWND owner, int timeoutMs) {
-    return Find({L"#32770", 0, owner, nullptr}, timeoutMs);
+    return Find({L"#32770", 0, owner, false, nullptr}, timeoutMs);
 }
 
 bool WaitGone(HWND window, int timeoutMs) {
@@ -111,6 +117,12 @@ std::wstring MessageBoxText(HWND box) {
     return TextOf(GetDlgItem(box, 0xFFFF));
 }
 
+std::wstring TipOf(HWND tray) {
+    wchar_t text[128] = L"";
+    GetWindowTextW(tray, text, 128);
+    return text;
+}
+
 HWND FocusedControl(HWND window) {
     GUITHREADINFO info = {sizeof info};
     GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
@@ -133,21 +145,27 @@ bool Press(HWND window, int buttonId) {
     return UserCanReach(button) && (PostMessageW(button, BM_CLICK, 0, 0) || Fail("not posted"));
 }
 
-bool DismissMessageBox(HWND box) {
-    return Press(box, IDOK);
-}
-
 void ExpectMessageBox(HWND owner, std::wstring_view text) {
     HWND box = WaitForMessageBox(owner);
     ASSERT_TRUE(box) << "no message box: " << DriverError();
     EXPECT_EQ(MessageBoxText(box), text);
-    ASSERT_TRUE(DismissMessageBox(box) && WaitGone(box));
+    ASSERT_TRUE(CloseWith(box, IDOK));
 }
 
 bool CloseBox(HWND window) {
     if (!UserCanReach(window) || !(GetWindowLongW(window, GWL_STYLE) & WS_SYSMENU))
         return Fail("no close box to click");
     return PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0) || Fail("not posted");
+}
+
+bool CloseWith(HWND window, int button) {
+    return Press(window, button) && WaitGone(window);
+}
+
+bool FillPassword(HWND dialog, std::wstring_view password, std::wstring_view confirm, bool submit) {
+    HWND second = Control(dialog, IDC_CONFIRM);
+    return TypeInto(Control(dialog, IDC_PASSWORD), password) &&
+           (second == nullptr || TypeInto(second, confirm)) && (!submit || Press(dialog, IDC_OK));
 }
 
 // Under Wine SetForegroundWindow works from any process, but a window another
@@ -188,7 +206,8 @@ bool Keys(HWND window, std::initializer_list<WORD> keys) {
     return true;
 }
 
-void RunDriven(const std::function<void()>& ui, const std::function<void()>& script, int timeoutMs) {
+void RunWithDriver(const std::function<void()>& ui, const std::function<void()>& script,
+                   int timeoutMs) {
     DWORD uiThread = GetCurrentThreadId();
     VbUniqueHandle uiDone(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     bool quitPosted = false;
