@@ -30,8 +30,11 @@ VbUnique<VbNamespaceTraits> OpenAgentNamespace(SECURITY_ATTRIBUTES* security) no
     DWORD size = sizeof admins;
     if (!boundary || !CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &size))
         return {};
-    HANDLE held = boundary.Get();
-    if (!AddSIDToBoundaryDescriptor(&held, admins)) return {};
+    // The call may move the descriptor: its owner takes back whatever it returns.
+    HANDLE held = boundary.Release();
+    BOOL added = AddSIDToBoundaryDescriptor(&held, admins);
+    boundary.Reset(held);
+    if (!added) return {};
     VbUnique<VbNamespaceTraits> space(CreatePrivateNamespaceW(security, held, kNamespace));
     if (!space && GetLastError() == ERROR_ALREADY_EXISTS)
         space.Reset(OpenPrivateNamespaceW(held, kNamespace));
