@@ -32,6 +32,7 @@ NOTIFYICONDATAW g_nid;
 UINT g_taskbarCreated = 0;
 UINT g_showSettings = 0;
 UINT g_quit = 0;
+bool g_folderSecured = false;
 
 void FillTrayIcon(HWND window) noexcept {
     std::memset(&g_nid, 0, sizeof g_nid);
@@ -70,6 +71,9 @@ void ShowPassOutcome(HWND window, const VbPassReport& report) noexcept {
 }
 
 void EnforceNow(HWND window) noexcept {
+    // A folder a standard user holds open cannot be taken back at once: it is
+    // tried again before each pass until it is.
+    if (!g_folderSecured) g_folderSecured = VbEnsureConfigDir() != 0;
     VbPassReport report;
     VbEnforceAndReport(&report);
     ShowPassOutcome(window, report);
@@ -176,7 +180,7 @@ HWND VbStartTray(HINSTANCE instance) noexcept {
     InitCommonControlsEx(&controls);
     VbUiInit(instance);
     // Made (or taken back) before anything reads it, so that no standard user owns it.
-    VbEnsureConfigDir();
+    g_folderSecured = VbEnsureConfigDir() != 0;
 
     g_taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
     g_showSettings = RegisterWindowMessageW(ShowSettingsMessage);

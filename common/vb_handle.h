@@ -47,6 +47,11 @@ struct VbFileTraits {
     static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
     static void Close(Type h) noexcept { CloseHandle(h); }
 };
+struct VbFindTraits {
+    using Type = HANDLE;
+    static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void Close(Type h) noexcept { FindClose(h); }
+};
 // Processes, threads, pipes, mutexes, events: NULL is the invalid value.
 struct VbHandleTraits {
     using Type = HANDLE;
@@ -86,6 +91,7 @@ struct VbMallocTraits {
 };
 
 using VbUniqueFile = VbUnique<VbFileTraits>;
+using VbUniqueFind = VbUnique<VbFindTraits>;
 using VbUniqueHandle = VbUnique<VbHandleTraits>;
 using VbUniqueKey = VbUnique<VbRegKeyTraits>;
 using VbUniqueAlg = VbUnique<VbAlgTraits>;

@@ -66,6 +66,9 @@ int VbLoadConfig(VbConfig* config) noexcept {
         // Only a file that is not there is a first start.
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? 1 : 0;
     }
+    // A file a standard user made, in a folder the agent could not take back, is
+    // not the parent's.
+    if (!TrustedOwner(file.Get())) return 0;
 
     auto fill = [&file](std::span<char> buffer) -> long {
         DWORD got = 0;

@@ -27,28 +27,6 @@ bool WellKnown(WELL_KNOWN_SID_TYPE type, Sid& sid) noexcept {
     return CreateWellKnownSid(type, nullptr, sid.Get(), &size) != FALSE;
 }
 
-// Administrators, SYSTEM and the agent's own user own what the agent made; under
-// Wine, which keeps no owners, every file shows the user's own SID.
-bool TrustedOwner(HANDLE entry) noexcept {
-    PSID owner = nullptr;
-    PSECURITY_DESCRIPTOR held = nullptr;
-    if (GetSecurityInfo(entry, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
-                        nullptr, &held) != ERROR_SUCCESS)
-        return false;
-    VbUniqueLocal descriptor(held);
-    Sid admins;
-    Sid system;
-    if ((WellKnown(WinBuiltinAdministratorsSid, admins) && EqualSid(owner, admins.Get())) ||
-        (WellKnown(WinLocalSystemSid, system) && EqualSid(owner, system.Get())))
-        return true;
-    VbUniqueHandle token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Put())) return false;
-    alignas(TOKEN_USER) BYTE user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-    DWORD size = 0;
-    return GetTokenInformation(token.Get(), TokenUser, user, sizeof user, &size) &&
-           EqualSid(owner, reinterpret_cast<TOKEN_USER*>(user)->User.Sid);
-}
-
 // Lets the agent take ownership of an entry whose access rights refuse administrators.
 void EnableTakeOwnership() noexcept {
     VbUniqueHandle token;
@@ -153,8 +131,8 @@ bool RemoveTree(const wchar_t* folder) noexcept {
     wchar_t pattern[MAX_PATH];
     if (!VbJoin<wchar_t>(pattern, {folder, L"\\*"})) return false;
     WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW(pattern, &found);
-    if (search != INVALID_HANDLE_VALUE) {
+    VbUniqueFind search(FindFirstFileW(pattern, &found));
+    if (search) {
         do {
             std::wstring_view name(found.cFileName);
             wchar_t path[MAX_PATH];
@@ -170,8 +148,8 @@ bool RemoveTree(const wchar_t* folder) noexcept {
                 SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
                 DeleteFileW(path);
             }
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
+        } while (FindNextFileW(search.Get(), &found));
+        search.Reset();
     }
     return RemoveDirectoryW(folder) != FALSE;
 }
@@ -218,15 +196,36 @@ VbUniqueFile OpenEntryItself(const wchar_t* path, DWORD access) noexcept {
                                    OPEN_EXISTING,
                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
                                    nullptr));
+    if (!entry) return entry;  // its caller reads the error of the open
     FILE_ATTRIBUTE_TAG_INFO info;
     DWORD byPath = GetFileAttributesW(path);
-    if (entry && byPath != INVALID_FILE_ATTRIBUTES && (byPath & FILE_ATTRIBUTE_REPARSE_POINT) &&
+    if (byPath != INVALID_FILE_ATTRIBUTES && (byPath & FILE_ATTRIBUTE_REPARSE_POINT) &&
         (!GetFileInformationByHandleEx(entry.Get(), FileAttributeTagInfo, &info, sizeof info) ||
          !(info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))) {
         SetLastError(ERROR_ACCESS_DENIED);
         return {};
     }
     return entry;
+}
+
+bool TrustedOwner(HANDLE entry) noexcept {
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR held = nullptr;
+    if (GetSecurityInfo(entry, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                        nullptr, &held) != ERROR_SUCCESS)
+        return false;
+    VbUniqueLocal descriptor(held);
+    Sid admins;
+    Sid system;
+    if ((WellKnown(WinBuiltinAdministratorsSid, admins) && EqualSid(owner, admins.Get())) ||
+        (WellKnown(WinLocalSystemSid, system) && EqualSid(owner, system.Get())))
+        return true;
+    VbUniqueHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Put())) return false;
+    alignas(TOKEN_USER) BYTE user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    DWORD size = 0;
+    return GetTokenInformation(token.Get(), TokenUser, user, sizeof user, &size) &&
+           EqualSid(owner, reinterpret_cast<TOKEN_USER*>(user)->User.Sid);
 }
 
 // OpenEntryItself already refused a link that only its path shows. The attributes

@@ -25,6 +25,10 @@ bool GetAgentFolder(wchar_t (&out)[MAX_PATH]) noexcept;
 // besides access. Invalid when it cannot be opened, or when the platform opened
 // a link's target instead of the link (Wine does so with Unix symbolic links).
 VbUniqueFile OpenEntryItself(const wchar_t* path, DWORD access) noexcept;
+// Whether an entry (opened with READ_CONTROL) is owned by Administrators, SYSTEM
+// or the agent's own user, as what the agent made is; under Wine, which keeps no
+// owners, every file shows the user's own SID.
+bool TrustedOwner(HANDLE entry) noexcept;
 // Whether an entry opened by OpenEntryItself is a real folder (or a real file)
 // and not a link.
 bool IsPlainEntry(HANDLE entry, bool folder) noexcept;

@@ -85,6 +85,8 @@ TEST_F(ConfigFile, ASaveReplacesTheFileWholeOrNotAtAll) {
         HANDLE holder = HoldFile(TestConfigPath(), GENERIC_READ, share | FILE_SHARE_READ);
         int result = VbSaveConfig(&config);
         CloseHandle(holder);
+        // Only with delete sharing can it be replaced (Windows does, Wine does not).
+        EXPECT_TRUE(result == 0 || share == 7) << share;
         EXPECT_EQ(ReadAll(TestConfigPath()).value_or("<missing>"), result ? saved : old) << share;
         EXPECT_FALSE(PathExists(Temp())) << share;
     }
@@ -102,8 +104,10 @@ TEST_F(ConfigFile, ASaveReplacesTheFileWholeOrNotAtAll) {
 }
 
 TEST_F(ConfigFile, WhatStandsInTheAgentsPlaceIsMovedAside) {
-    // A file where the folder goes: moved beside it, and the agent starts afresh.
+    // A file where the folder goes: no load, then moved beside it, and the agent
+    // starts afresh.
     WriteAll(TestConfigDir(), "planted file");
+    EXPECT_EQ(Load(), "0 on=1 password=0 sites=0");
     ASSERT_EQ(VbEnsureConfigDir(), 1);
     EXPECT_TRUE(GetFileAttributesW(TestConfigDir().c_str()) & FILE_ATTRIBUTE_DIRECTORY);
     EXPECT_EQ(MovedAside(TestConfigDir()), "planted file");
