@@ -74,11 +74,14 @@ int ApplyToAllAdapters(int apply, int* complete) noexcept {
         wchar_t name[DnsNameMax + 1];
         OemToWide(CP_OEMCP, bytes.names[i], name);
         std::wstring_view adapter(name);
+        if (adapter.empty() || adapter.find(L"Loopback") != std::wstring_view::npos) continue;
         // A double quote cannot be quoted on a netsh command line, and a final
-        // backslash would escape the closing quote (name="Wi-Fi\").
-        if (adapter.empty() || adapter.find(L"Loopback") != std::wstring_view::npos ||
-            adapter.find(L'"') != std::wstring_view::npos || adapter.back() == L'\\')
+        // backslash would escape the closing quote (name="Wi-Fi\"): such an
+        // adapter cannot be set, and the step is not complete.
+        if (adapter.find(L'"') != std::wstring_view::npos || adapter.back() == L'\\') {
+            everyCommand = false;
             continue;
+        }
         bool first = true;
         std::span<const DnsCommand> commands = apply ? std::span<const DnsCommand>(kApplyCommands)
                                                      : std::span<const DnsCommand>(kRevertCommands);

@@ -9,6 +9,7 @@ inline constexpr wchar_t FamilyDnsV6Secondary[] = L"2606:4700:4700::1003";
 
 // 1 when, for at least one adapter, its IPv4 "set" command succeeded. complete,
 // when given, is set to 1 when the listing named adapters and every command run
-// for them succeeded (loopback and names that cannot be quoted are skipped).
+// for them succeeded (loopback is skipped; a name that cannot be quoted leaves
+// its adapter as it is, and the call incomplete).
 int VbApplyFamilyDns(int* complete = nullptr) noexcept;
 int VbRevertDns(int* complete = nullptr) noexcept;
