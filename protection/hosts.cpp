@@ -64,13 +64,14 @@ int ApplyBlockInternal(const char (*sites)[VbSiteSlotSize], int siteCount) noexc
 
     DWORD attributes = GetFileAttributesW(paths.hosts);
     attributes = attributes == INVALID_FILE_ATTRIBUTES ? 0 : attributes;
-    if (attributes & FILE_ATTRIBUTE_READONLY)
-        SetFileAttributesW(paths.hosts, attributes & ~FILE_ATTRIBUTE_READONLY);
-    attributes &= kKeptAttributes;
-    return VbReplaceFile(paths.hosts, paths.temp, {buffer.get(), length}, MOVEFILE_REPLACE_EXISTING,
-                         attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL, nullptr)
-               ? 1
-               : 0;
+    bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+    if (readOnly) SetFileAttributesW(paths.hosts, attributes & ~FILE_ATTRIBUTE_READONLY);
+    DWORD kept = attributes & kKeptAttributes;
+    if (VbReplaceFile(paths.hosts, paths.temp, {buffer.get(), length}, MOVEFILE_REPLACE_EXISTING,
+                      kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL, nullptr))
+        return 1;
+    if (readOnly) SetFileAttributesW(paths.hosts, attributes);  // left as it was
+    return 0;
 }
 
 }  // namespace

@@ -69,11 +69,13 @@ TEST_F(HostsFile, AFileThatCannotBeReadWholeOrReplacedIsLeftAsItIs) {
     };
     for (const Case& c : cases) {
         WriteAll(TestHostsPath(), c.bytes);
+        SetFileAttributesW(TestHostsPath().c_str(), FILE_ATTRIBUTE_READONLY);  // and stays so
         HANDLE holder = c.access ? HoldFile(TestHostsPath(), c.access, c.share) : nullptr;
         EXPECT_EQ(VbApplyHostsBlock(sites_, 1), 0) << c.what;
         EXPECT_EQ(VbClearHostsBlock(), 0) << c.what;
         if (holder != nullptr) CloseHandle(holder);
         EXPECT_EQ(Hosts(), c.bytes) << c.what;
+        EXPECT_TRUE(GetFileAttributesW(TestHostsPath().c_str()) & FILE_ATTRIBUTE_READONLY) << c.what;
         EXPECT_FALSE(PathExists(Temp())) << c.what;
     }
 }
