@@ -36,6 +36,15 @@ int VbTakeInstanceGuard(VbInstanceGuard& guard, HWND* running) noexcept;
 // Waits up to waitMs for it to show.
 HWND VbFindRunningAgent(DWORD waitMs) noexcept;
 
+// The exit codes of the switches.
+enum ExitCode : int {
+    kDone = 0,
+    kRefused = 1,       // the password was not given, the settings could not be read, or
+                        // the program runs without elevation
+    kStillRunning = 2,  // the running agent did not end
+    kIncomplete = 3,    // a protection, the logon task or the data folder is still there
+};
+
 // uninstall.cpp: "--stop" and "--uninstall". Both return the process exit code.
 int VbStopRunningAgent() noexcept;
 int VbUninstall(HINSTANCE instance) noexcept;

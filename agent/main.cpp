@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <string_view>
 
 #include "agent/agent.h"
 #include "protection/dns.h"
@@ -9,8 +10,14 @@
 
 namespace {
 
-bool HasSwitch(const char* commandLine, const char* name) noexcept {
-    return commandLine != nullptr && std::strstr(commandLine, name) != nullptr;
+// A word of the command line, not part of one: "--stopped" is no "--stop".
+bool HasSwitch(const char* commandLine, std::string_view name) noexcept {
+    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\0'; };
+    for (const char* at = commandLine; at != nullptr && (at = std::strstr(at, name.data()));
+         at += name.size()) {
+        if ((at == commandLine || blank(at[-1])) && blank(at[name.size()])) return true;
+    }
+    return false;
 }
 
 // The agent runs elevated: DLLs are loaded from the system directory only, never
@@ -61,13 +68,18 @@ int RunAgent(HINSTANCE instance) noexcept {
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     LoadLibrariesFromSystemOnly();
-    if (!IsElevated()) return 0;
-    if (HasSwitch(commandLine, "--revert")) {
-        VbRevertDns();
-        VbClearHostsBlock();
-        return 0;
+    const bool revert = HasSwitch(commandLine, "--revert");
+    const bool uninstall = HasSwitch(commandLine, "--uninstall");
+    const bool stop = HasSwitch(commandLine, "--stop");
+    // Without elevation nothing can be done, and a switch's caller is told so.
+    if (!IsElevated()) return revert || uninstall ? kRefused : stop ? kStillRunning : kDone;
+    if (revert) {
+        int dnsComplete = 0;
+        VbRevertDns(&dnsComplete);
+        bool cleared = VbClearHostsBlock() != 0;
+        return dnsComplete && cleared ? kDone : kIncomplete;
     }
-    if (HasSwitch(commandLine, "--uninstall")) return VbUninstall(instance);
-    if (HasSwitch(commandLine, "--stop")) return VbStopRunningAgent();
+    if (uninstall) return VbUninstall(instance);
+    if (stop) return VbStopRunningAgent();
     return RunAgent(instance);
 }

@@ -21,13 +21,6 @@ namespace {
 // The agent may be in the middle of a pass, whose netsh commands take their time.
 constexpr DWORD kStopWaitMs = 30000;
 
-enum ExitCode : int {
-    kDone = 0,
-    kRefused = 1,       // the password was not given, or the settings could not be read
-    kStillRunning = 2,  // the running agent did not end
-    kIncomplete = 3,    // a protection could not be reverted, or the data folder removed
-};
-
 }  // namespace
 
 int VbStopRunningAgent() noexcept {
@@ -47,6 +40,9 @@ int VbUninstall(HINSTANCE instance) noexcept {
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
     VbUiInit(instance);
+    // Taken back first, as at the agent's start: what a standard user planted there
+    // is neither asked for its password nor followed by the removal below.
+    bool secured = VbEnsureConfigDir() != 0;
     // The same question as for "Quitter"; nothing has changed when it is refused.
     if (!VbConfirmPasswordForExit(nullptr)) return kRefused;
     if (VbStopRunningAgent() != kDone) {
@@ -56,7 +52,8 @@ int VbUninstall(HINSTANCE instance) noexcept {
     }
 
     wchar_t removeTask[] = L"schtasks /Delete /TN Vellumbrook /F";
-    VbRunHidden(removeTask);
+    wchar_t queryTask[] = L"schtasks /Query /TN Vellumbrook";
+    bool taskRemoved = VbRunHidden(removeTask) || !VbRunHidden(queryTask);
     // As a pass with protection off does, but the browser policies go too, so that
     // no browser stays "managed by your organization".
     VbPassReport report = {1, 0, 0, 0, 0};
@@ -65,11 +62,12 @@ int VbUninstall(HINSTANCE instance) noexcept {
     report.dnsFailed = !dnsComplete;
     report.hostsFailed = !VbClearHostsBlock();
     report.browsersFailed = !VbRevertBrowserDohLockdown();
-    bool removed = VbRemoveConfigDir() != 0;
-    if (!PassIncomplete(report) && removed) return kDone;
+    bool removed = secured && VbRemoveConfigDir() != 0;
+    if (!PassIncomplete(report) && removed && taskRemoved) return kDone;
 
     wchar_t text[256];
-    DescribeUninstall(report, removed, {reinterpret_cast<char16_t*>(text), std::size(text)});
+    DescribeUninstall(report, removed, taskRemoved,
+                      {reinterpret_cast<char16_t*>(text), std::size(text)});
     MessageBoxW(nullptr, text, L"Vellumbrook", MB_OK | MB_ICONWARNING);
     return kIncomplete;
 }

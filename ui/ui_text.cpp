@@ -176,7 +176,8 @@ namespace {
 // The steps that failed, in pass order: "A", "A et B", "A, B et C".
 void NameFailedSteps(TextBuilder& text, std::span<const bool> failed) noexcept {
     constexpr std::u16string_view kSteps[] = {u"le filtrage DNS", u"les sites bloqués",
-                                              u"le verrouillage des navigateurs", u"les paramètres"};
+                                              u"le verrouillage des navigateurs", u"les paramètres",
+                                              u"le démarrage automatique"};
     int count = 0;
     for (bool step : failed)
         count += step ? 1 : 0;
@@ -208,11 +209,11 @@ std::size_t DescribePass(const VbPassReport& report, std::span<char16_t> out) no
     return text.Length();
 }
 
-std::size_t DescribeUninstall(const VbPassReport& report, bool folderRemoved,
+std::size_t DescribeUninstall(const VbPassReport& report, bool folderRemoved, bool taskRemoved,
                               std::span<char16_t> out) noexcept {
     TextBuilder text(out);
     const bool failed[] = {report.dnsFailed != 0, report.hostsFailed != 0,
-                           report.browsersFailed != 0, !folderRemoved};
+                           report.browsersFailed != 0, !folderRemoved, !taskRemoved};
     text << u"Désinstallation incomplète : échec pour ";
     NameFailedSteps(text, failed);
     text << u". Relancez la désinstallation dans un instant.";

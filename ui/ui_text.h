@@ -40,9 +40,9 @@ std::size_t DescribeIgnoredLines(const SiteListOutcome& outcome, std::span<char1
 // out is too small); returns its length. A pass that could not read the
 // configuration applied nothing: every step counts as failed.
 std::size_t DescribePass(const VbPassReport& report, std::span<char16_t> out) noexcept;
-// The uninstaller's message when reverting a protection (report, protection off)
-// or removing the data folder failed.
-std::size_t DescribeUninstall(const VbPassReport& report, bool folderRemoved,
+// The uninstaller's message when reverting a protection (report, protection off),
+// removing the data folder or removing the logon task failed.
+std::size_t DescribeUninstall(const VbPassReport& report, bool folderRemoved, bool taskRemoved,
                               std::span<char16_t> out) noexcept;
 // Whether a step of the pass failed, or the pass could not read the configuration.
 bool PassIncomplete(const VbPassReport& report) noexcept;

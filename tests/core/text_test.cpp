@@ -42,9 +42,9 @@ TEST(PassTexts, StatusLineAndTipSayWhatIsInForce) {
         EXPECT_EQ(std::u16string(TrayTipFor(row.report)), row.tip);
     }
     char16_t out[256];
-    std::u16string text(out, DescribeUninstall({1, 0, 0, 1, 0}, false, out));
-    EXPECT_EQ(text, u"Désinstallation incomplète : échec pour les sites bloqués et les paramètres. "
-                    u"Relancez la désinstallation dans un instant.");
+    std::u16string text(out, DescribeUninstall({1, 0, 0, 1, 0}, false, false, out));
+    EXPECT_EQ(text, u"Désinstallation incomplète : échec pour les sites bloqués, les paramètres et "
+                    u"le démarrage automatique. Relancez la désinstallation dans un instant.");
 }
 
 TEST(SiteList, TheWarningCountsTheLinesItDoesNotShow) {

@@ -143,7 +143,7 @@ TEST_F(AgentLife, NeitherASquattedNameNorTamperingOutlastsTheAgent) {
     HANDLE squatter = CreateMutexW(nullptr, TRUE, L"Global\\VellumbrookAgentMutex");
     ASSERT_TRUE(squatter);
     PlantConfig(ConfigWithSecret("1\nkids.example\n"));
-    Agent agent(L"--REVERT");  // the switch is case-sensitive: this starts the agent
+    Agent agent(L"--REVERT --reverted");  // neither is the switch: this starts the agent
     HWND tray = agent.Tray();
     ASSERT_TRUE(tray) << "a squatted name kept the agent from starting";
     const std::string protectedHosts = kUserHosts + kBegin + HostsLines("kids.example") + kEnd;
