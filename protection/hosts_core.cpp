@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cstdint>
 
 #include "common/vb_text.h"
 
@@ -11,16 +12,27 @@ namespace {
 // The marker text of a last line, without the line end that would make it a marker.
 constexpr std::string_view kBeginText = HostsBeginMarker.substr(0, HostsBeginMarker.size() - 2);
 
-// Markers start with '#': memchr skips to each candidate, which keeps a search
-// of a 4 MiB file near the speed of a copy.
-std::size_t FindMarker(std::string_view text, std::string_view marker, std::size_t from) noexcept {
-    while (from + marker.size() <= text.size()) {
-        const void* hash = std::memchr(text.data() + from, '#', text.size() - from);
-        if (hash == nullptr) break;
-        from = static_cast<std::size_t>(static_cast<const char*>(hash) - text.data());
-        if (text.substr(from, marker.size()) == marker) return from;
-        ++from;
+// memchr for '#', eight bytes at a time: Wine's C runtime reads byte by byte.
+// x has a zero byte where the text has '#', and (x - 0x01..) & ~x & 0x80.. is
+// non-zero exactly when x has a zero byte.
+std::size_t FindHash(std::string_view text, std::size_t from) noexcept {
+    constexpr std::uint64_t kOnes = 0x0101010101010101;
+    constexpr std::uint64_t kHighs = 0x8080808080808080;
+    for (; from + 8 <= text.size(); from += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, text.data() + from, 8);
+        std::uint64_t x = word ^ (kOnes * '#');
+        if ((x - kOnes) & ~x & kHighs) break;
     }
+    for (; from < text.size(); ++from)
+        if (text[from] == '#') return from;
+    return std::string_view::npos;
+}
+
+// Markers start with '#': only there is the whole marker compared.
+std::size_t FindMarker(std::string_view text, std::string_view marker, std::size_t from) noexcept {
+    for (from = FindHash(text, from); from != std::string_view::npos; from = FindHash(text, from + 1))
+        if (text.substr(from, marker.size()) == marker) return from;
     return std::string_view::npos;
 }
 
