@@ -208,24 +208,43 @@ VbUniqueFile OpenEntryItself(const wchar_t* path, DWORD access) noexcept {
     return entry;
 }
 
-bool TrustedOwner(HANDLE entry) noexcept {
-    PSID owner = nullptr;
-    PSECURITY_DESCRIPTOR held = nullptr;
-    if (GetSecurityInfo(entry, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
-                        nullptr, &held) != ERROR_SUCCESS)
-        return false;
-    VbUniqueLocal descriptor(held);
+namespace {
+
+// The owners of what the agent made: Administrators, SYSTEM and its own user.
+struct OwnerSids {
     Sid admins;
     Sid system;
-    if ((WellKnown(WinBuiltinAdministratorsSid, admins) && EqualSid(owner, admins.Get())) ||
-        (WellKnown(WinLocalSystemSid, system) && EqualSid(owner, system.Get())))
-        return true;
+    Sid user;
+    bool known = false;
+};
+
+OwnerSids LookUpOwnerSids() noexcept {
+    OwnerSids sids;
     VbUniqueHandle token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Put())) return false;
     alignas(TOKEN_USER) BYTE user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
     DWORD size = 0;
-    return GetTokenInformation(token.Get(), TokenUser, user, sizeof user, &size) &&
-           EqualSid(owner, reinterpret_cast<TOKEN_USER*>(user)->User.Sid);
+    sids.known = WellKnown(WinBuiltinAdministratorsSid, sids.admins) &&
+                 WellKnown(WinLocalSystemSid, sids.system) &&
+                 OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Put()) &&
+                 GetTokenInformation(token.Get(), TokenUser, user, sizeof user, &size) &&
+                 CopySid(sizeof sids.user.bytes, sids.user.Get(),
+                         reinterpret_cast<TOKEN_USER*>(user)->User.Sid);
+    return sids;
+}
+
+}  // namespace
+
+bool TrustedOwner(HANDLE entry) noexcept {
+    // Looked up once: a pass checks config.dat's owner every minute.
+    static OwnerSids sids = LookUpOwnerSids();
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR held = nullptr;
+    if (!sids.known || GetSecurityInfo(entry, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
+                                       nullptr, nullptr, nullptr, &held) != ERROR_SUCCESS)
+        return false;
+    VbUniqueLocal descriptor(held);
+    return EqualSid(owner, sids.admins.Get()) || EqualSid(owner, sids.system.Get()) ||
+           EqualSid(owner, sids.user.Get());
 }
 
 // OpenEntryItself already refused a link that only its path shows. The attributes
