@@ -11,6 +11,8 @@
 // filter lets nothing else through but Explorer's "TaskbarCreated".
 inline constexpr wchar_t ShowSettingsMessage[] = L"Vellumbrook.ShowSettings";
 inline constexpr wchar_t QuitMessage[] = L"Vellumbrook.Quit";
+// The class of the agent's hidden tray window, by which a second start finds it.
+inline constexpr wchar_t TrayClassName[] = L"VBTrayWnd";
 
 // tray.cpp: creates the hidden tray window with its icon, runs the first pass,
 // starts the 60-second timer and, on a first start, opens the password flow.

@@ -49,7 +49,7 @@ bool ImagePath(HANDLE process, wchar_t (&path)[MAX_PATH]) noexcept {
 
 BOOL CALLBACK MatchAgent(HWND window, LPARAM found) noexcept {
     wchar_t className[16];
-    if (GetClassNameW(window, className, 16) == 0 || lstrcmpW(className, L"VBTrayWnd") != 0)
+    if (GetClassNameW(window, className, 16) == 0 || lstrcmpW(className, TrayClassName) != 0)
         return TRUE;
     DWORD processId = 0;
     GetWindowThreadProcessId(window, &processId);

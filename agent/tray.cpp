@@ -20,7 +20,6 @@ constexpr UINT_PTR IDT_ENFORCE = 3001;
 constexpr UINT IDM_SETTINGS = 2001;
 constexpr UINT IDM_QUIT = 2002;
 constexpr UINT kEnforcePeriodMs = 60000;
-constexpr wchar_t kTrayClass[] = L"VBTrayWnd";
 
 // The full record of the current headers; version 4 would change the callback's lParam.
 static_assert(sizeof(NOTIFYICONDATAW) == 976);
@@ -189,9 +188,9 @@ HWND VbStartTray(HINSTANCE instance) noexcept {
     trayClass.lpfnWndProc = TrayWndProc;
     trayClass.hInstance = instance;
     trayClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_APP));
-    trayClass.lpszClassName = kTrayClass;
+    trayClass.lpszClassName = TrayClassName;
     RegisterClassW(&trayClass);
-    HWND tray = CreateWindowExW(0, kTrayClass, L"Vellumbrook", 0, 0, 0, 0, 0, nullptr, nullptr,
+    HWND tray = CreateWindowExW(0, TrayClassName, L"Vellumbrook", 0, 0, 0, 0, 0, nullptr, nullptr,
                                 instance, nullptr);
     if (tray == nullptr) return nullptr;
     // The first pass runs once the window exists, so that a second start finds the

@@ -14,7 +14,6 @@
 namespace {
 
 constexpr std::wstring_view kFileName = L"\\config.dat";
-constexpr std::wstring_view kTempSuffix = L".vb_tmp";
 
 enum class FolderState { Missing, Plain, Refused };
 
@@ -38,11 +37,11 @@ FolderState CheckAgentFolder() noexcept {
 }  // namespace
 
 int VbGetConfigDir(wchar_t* out, std::size_t capacity) noexcept {
-    return VbJoin<wchar_t>({out, capacity}, {DataFolder(), L"\\Vellumbrook"}) ? 1 : 0;
+    return VbJoin<wchar_t>({out, capacity}, {DataFolder(), AgentFolderName}) ? 1 : 0;
 }
 
 int VbGetConfigPath(wchar_t* out, std::size_t capacity) noexcept {
-    return VbJoin<wchar_t>({out, capacity}, {DataFolder(), L"\\Vellumbrook", kFileName}) ? 1 : 0;
+    return VbJoin<wchar_t>({out, capacity}, {DataFolder(), AgentFolderName, kFileName}) ? 1 : 0;
 }
 
 int VbLoadConfig(VbConfig* config) noexcept {
@@ -92,7 +91,7 @@ int VbSaveConfig(const VbConfig* config) noexcept {
     wchar_t temp[MAX_PATH];
     VbUniqueLocal descriptor = BuildConfigFolderDescriptor();
     if (!descriptor || !VbGetConfigPath(path, MAX_PATH) ||
-        !VbJoin<wchar_t>(temp, {path, kTempSuffix}))
+        !VbJoin<wchar_t>(temp, {path, ConfigTempSuffix}))
         return 0;
     // Owned by Administrators whichever administrator saves, so that the next
     // start, under another administrator's account, trusts it as the agent's.

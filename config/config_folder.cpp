@@ -14,7 +14,6 @@
 
 namespace {
 
-constexpr std::wstring_view kAgentFolder = L"\\Vellumbrook";
 constexpr int kAttempts = 3;
 
 struct Sid {
@@ -187,7 +186,7 @@ const wchar_t* DataFolder() noexcept {
 }
 
 bool GetAgentFolder(wchar_t (&out)[MAX_PATH]) noexcept {
-    return VbJoin<wchar_t>(out, {DataFolder(), kAgentFolder});
+    return VbJoin<wchar_t>(out, {DataFolder(), AgentFolderName});
 }
 
 VbUniqueFile OpenEntryItself(const wchar_t* path, DWORD access) noexcept {
@@ -262,7 +261,7 @@ int VbEnsureConfigDir() noexcept {
     wchar_t temp[MAX_PATH];
     VbUniqueLocal descriptor = BuildConfigFolderDescriptor();
     if (!GetAgentFolder(folder) || !VbGetConfigPath(file, MAX_PATH) ||
-        !VbJoin<wchar_t>(temp, {file, L".vb_tmp"}) || !descriptor)
+        !VbJoin<wchar_t>(temp, {file, ConfigTempSuffix}) || !descriptor)
         return 0;
     SECURITY_ATTRIBUTES security = {sizeof security, descriptor.Get(), FALSE};
     if (!MakeUsable(folder, true, &security)) return 0;

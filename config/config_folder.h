@@ -10,6 +10,9 @@
 // Owner Administrators; full control to SYSTEM and Administrators only;
 // protected from inheritance; inherited by the files inside.
 inline constexpr wchar_t ConfigFolderSddl[] = L"O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+// The agent's folder inside the data folder, and what config.dat's temporary file adds.
+inline constexpr wchar_t AgentFolderName[] = L"\\Vellumbrook";
+inline constexpr wchar_t ConfigTempSuffix[] = L".vb_tmp";
 // What a moved-aside entry's name gets, before a random part: "config.dat.untrusted-…".
 inline constexpr wchar_t UntrustedSuffix[] = L".untrusted-";
 
