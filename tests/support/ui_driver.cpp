@@ -124,7 +124,8 @@ std::wstring TipOf(HWND tray) {
 }
 
 HWND FocusedControl(HWND window) {
-    GUITHREADINFO info = {sizeof info};
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
     GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
     return info.hwndFocus == window || IsChild(window, info.hwndFocus) ? info.hwndFocus : nullptr;
 }
