@@ -1,13 +1,15 @@
 #!/bin/sh
 # The whole test suite on a fresh Debian/Ubuntu machine: installs what it needs,
-# cross-builds the agent, its setup and its test programs and runs them under
-# Wine, then builds the text core natively and runs its tests under the
-# sanitizers and each fuzz target for a short while.
+# cross-builds the agent, its setup and its test programs with GCC and runs them
+# under Wine, builds them with clang too (warnings as errors), then runs the
+# text core's tests natively under the sanitizers and each fuzz target briefly.
 set -eu
 cd "$(dirname "$0")/.."
-tools/deps.sh
+tools/deps.sh clang
 cmake --preset mingw >/dev/null
 cmake --build --preset mingw
+cmake --preset clang >/dev/null
+cmake --build --preset clang
 # The test preset runs a failing program a second time (Wine's CreateProcessW
 # fails now and then under load): every test that needed it is named at the end.
 log=build/mingw/ctest.log
