@@ -60,22 +60,20 @@ void RefreshTrayIcon() noexcept {
     if (!Shell_NotifyIconW(NIM_MODIFY, &g_nid)) Shell_NotifyIconW(NIM_ADD, &g_nid);
 }
 
-// The tip says what the last pass really did. The hidden window carries it as its
-// title too, where other programs (a support tool, the tests) can read it.
-void ShowPassOutcome(HWND window, const VbPassReport& report) noexcept {
-    const wchar_t* tip = reinterpret_cast<const wchar_t*>(TrayTipFor(report));
-    lstrcpynW(g_nid.szTip, tip, ARRAYSIZE(g_nid.szTip));
-    SetWindowTextW(window, tip);
+// The tip says what the last pass really did.
+void ShowPassOutcome(const VbPassReport& report) noexcept {
+    lstrcpynW(g_nid.szTip, reinterpret_cast<const wchar_t*>(TrayTipFor(report)),
+              ARRAYSIZE(g_nid.szTip));
     RefreshTrayIcon();
 }
 
-void EnforceNow(HWND window) noexcept {
+void EnforceNow() noexcept {
     // A folder a standard user holds open cannot be taken back at once: it is
     // tried again before each pass until it is.
     if (!g_folderSecured) g_folderSecured = VbEnsureConfigDir() != 0;
     VbPassReport report;
     VbEnforceAndReport(&report);
-    ShowPassOutcome(window, report);
+    ShowPassOutcome(report);
 }
 
 void ShowTrayMenu(HWND window) noexcept {
@@ -156,14 +154,14 @@ LRESULT CALLBACK TrayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         case WM_CREATE:
             return OnCreate(window);
         case WM_TIMER:
-            if (wParam == IDT_ENFORCE) EnforceNow(window);
+            if (wParam == IDT_ENFORCE) EnforceNow();
             return 0;
         case WM_TRAYICON:
             return OnTrayIcon(window, lParam);
         case WM_COMMAND:
             return OnCommand(window, wParam);
         case VbPassReportedMessage:
-            ShowPassOutcome(window, *reinterpret_cast<const VbPassReport*>(lParam));
+            ShowPassOutcome(*reinterpret_cast<const VbPassReport*>(lParam));
             return 0;
         case WM_DESTROY:
             return OnDestroy();
@@ -195,7 +193,7 @@ HWND VbStartTray(HINSTANCE instance) noexcept {
     if (tray == nullptr) return nullptr;
     // The first pass runs once the window exists, so that a second start finds the
     // running agent even while its first netsh commands run.
-    EnforceNow(tray);
+    EnforceNow();
 
     // First run: the parent chooses a password before anything else. An unreadable
     // configuration is not a first run.

@@ -47,6 +47,10 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "making the sandbox prefix in $WINEPREFIX"
     "$WINE" wineboot -i </dev/null >/dev/null 2>&1
 fi
+# The windows are laid out for Segoe UI, which Wine lacks; Liberation Sans is as wide,
+# within 1 %. Set on every run, so that a sandbox made before it gets it too.
+"$WINE" reg add "HKCU\\Software\\Wine\\Fonts\\Replacements" /v "Segoe UI" /d "Liberation Sans" /f \
+    </dev/null >/dev/null 2>&1
 drive="$WINEPREFIX/drive_c"
 cp "$root/build/mingw/tests/fixtures/netsh_sim.exe" "$drive/windows/system32/netsh.exe"
 mkdir -p "$drive/netsh-sim"

@@ -72,7 +72,7 @@ TEST_F(AgentLife, FirstStartChoosesAPasswordOneFlowAtATimeAndQuitNeedsIt) {
     EXPECT_TRUE(PoliciesLocked());
     EXPECT_EQ(Hosts(), kUserHosts + kBegin + HostsLines("kids.example") + kEnd);
     HWND tray = agent.Tray();
-    EXPECT_EQ(TipOf(tray), kTipActive);
+    EXPECT_EQ(TrayTip(), kTipActive);
     // A password that does not reach the file is reported, and opens nothing.
     ASSERT_TRUE(FillPassword(set, L"motdepasse", L"motdepasse", true)) << DriverError();
     ExpectMessageBox(tray, L"Le mot de passe n'a pas pu être enregistré. Réessayez dans un instant.");
@@ -114,7 +114,7 @@ TEST_F(AgentLife, FirstStartChoosesAPasswordOneFlowAtATimeAndQuitNeedsIt) {
     // A save whose pass fails says so in the tip at once, not a minute later.
     HANDLE holder = HoldFile(TestHostsPath(), GENERIC_READ, FILE_SHARE_READ);
     ASSERT_TRUE(Press(settings, IDC_SAVE)) << DriverError();
-    EXPECT_TRUE(WaitUntil([&] { return TipOf(tray) == L"Vellumbrook - protection incomplète"; }));
+    EXPECT_TRUE(WaitUntil([&] { return TrayTip() == L"Vellumbrook - protection incomplète"; }));
     CloseHandle(holder);
     ASSERT_TRUE(CloseWith(settings, IDC_CANCEL)) << DriverError();
 
@@ -148,7 +148,7 @@ TEST_F(AgentLife, NeitherASquattedNameNorTamperingOutlastsTheAgent) {
     ASSERT_TRUE(tray) << "a squatted name kept the agent from starting";
     const std::string protectedHosts = kUserHosts + kBegin + HostsLines("kids.example") + kEnd;
     ASSERT_TRUE(WaitUntil([&] { return Hosts() == protectedHosts; }, kStartMs));
-    EXPECT_TRUE(WaitUntil([&] { return TipOf(tray) == kTipActive; })) << Narrow(TipOf(tray));
+    EXPECT_TRUE(WaitUntil([&] { return TrayTip() == kTipActive; })) << Narrow(TrayTip());
     ULONGLONG tampered = GetTickCount64();
     WriteAll(TestHostsPath(), kUserHosts);
 
@@ -184,7 +184,7 @@ TEST_F(AgentLife, AnUnreadableConfigurationIsNeverAFirstStart) {
     ASSERT_TRUE(tray);
     EXPECT_TRUE(agent.NoWindow(L"VBSetPasswordWnd", 3000));
     EXPECT_TRUE(ReadNetshSimLog().empty());  // the pass touched nothing, and says so
-    EXPECT_EQ(TipOf(tray), L"Vellumbrook - paramètres illisibles");
+    EXPECT_EQ(TrayTip(), L"Vellumbrook - paramètres illisibles");
 
     const std::wstring unreadable = L"Impossible de lire les paramètres de Vellumbrook (" +
                                     TestConfigDir() + L"). Réessayez dans un instant.";

@@ -1,5 +1,6 @@
 #include "tests/support/ui_driver.h"
 
+#include <commctrl.h>
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -117,10 +118,40 @@ std::wstring MessageBoxText(HWND box) {
     return TextOf(GetDlgItem(box, 0xFFFF));
 }
 
-std::wstring TipOf(HWND tray) {
-    wchar_t text[128] = L"";
-    GetWindowTextW(tray, text, 128);
-    return text;
+// The shell keeps a tooltip tool per tray icon. TTM_ENUMTOOLSW fills a record and copies
+// the tool's text to its lpszText, both in the shell's memory: a fresh record and an
+// empty text each time, so that a tool without a text of its own reads as empty.
+std::wstring TrayTip() {
+    DWORD shell = 0;
+    GetWindowThreadProcessId(FindWindowW(L"Shell_TrayWnd", nullptr), &shell);
+    VbUniqueHandle process(
+        OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, shell));
+    struct Remote {
+        TTTOOLINFOW tool;
+        wchar_t text[1024];  // room for the longest text Wine's shell holds, a balloon's
+    };
+    auto* remote = static_cast<Remote*>(VirtualAllocEx(process.Get(), nullptr, sizeof(Remote),
+                                                       MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    if (remote == nullptr) return {};
+    std::wstring found;
+    for (HWND tip = nullptr; (tip = FindWindowExW(nullptr, tip, TOOLTIPS_CLASSW, nullptr));) {
+        DWORD owner = 0;
+        DWORD_PTR count = 0;
+        GetWindowThreadProcessId(tip, &owner);
+        if (owner != shell || !Send(tip, TTM_GETTOOLCOUNT, 0, 0, &count)) continue;
+        for (DWORD_PTR i = 0, filled = 0; i < count; ++i) {
+            Remote local = {{.cbSize = sizeof(TTTOOLINFOW), .lpszText = remote->text}, L""};
+            // The agent's icon, by its text; two such icons both show, and fail any comparison.
+            if (WriteProcessMemory(process.Get(), remote, &local, sizeof local, nullptr) &&
+                Send(tip, TTM_ENUMTOOLSW, i, reinterpret_cast<LPARAM>(remote), &filled) && filled &&
+                ReadProcessMemory(process.Get(), remote->text, local.text,
+                                  sizeof local.text - sizeof(wchar_t), nullptr) &&
+                std::wstring_view(local.text).starts_with(L"Vellumbrook - "))
+                found += (found.empty() ? L"" : L" | ") + std::wstring(local.text);
+        }
+    }
+    VirtualFreeEx(process.Get(), remote, 0, MEM_RELEASE);
+    return found;
 }
 
 HWND FocusedControl(HWND window) {

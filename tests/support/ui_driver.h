@@ -30,8 +30,8 @@ HWND Control(HWND window, int id);
 // The text of any window, a control of another process too.
 std::wstring TextOf(HWND window);
 std::wstring MessageBoxText(HWND box);
-// The tray icon's tip, which the tray window also carries as its title.
-std::wstring TipOf(HWND tray);
+// The agent's tray tip as the shell holds it, or empty when the shell has none.
+std::wstring TrayTip();
 // The control of window that has the keyboard focus in its thread, or nullptr.
 HWND FocusedControl(HWND window);
 

@@ -13,6 +13,7 @@
 #include "tests/support/test_support.h"
 #include "tests/support/ui_driver.h"
 #include "ui/ui_internal.h"
+#include "ui/ui_text.h"
 
 using namespace ui_driver;
 
@@ -286,6 +287,31 @@ namespace {
 const wchar_t kApplied[] = L"Protection appliquée : filtrage DNS + sites personnalisés actifs.";
 const wchar_t kReverted[] = L"Protection désactivée : DNS et sites personnalisés ont été rétablis.";
 
+// Every text of the window, read from its control and measured in its font, fits the control
+// (no line wraps out of sight, no word passes the edge); then the window closes. A check box
+// draws a 13-pixel box and a gap beside its text, a button its frame and focus rectangle.
+void ExpectFitThenClose(HWND window) {
+    HDC dc = GetDC(window);
+    for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        wchar_t kind[16] = L"";
+        GetClassNameW(child, kind, 16);
+        std::wstring text = TextOf(child);
+        if (text.empty() || lstrcmpiW(kind, L"Edit") == 0) continue;
+        bool box = (GetWindowLongW(child, GWL_STYLE) & BS_TYPEMASK) == BS_AUTOCHECKBOX;
+        RECT room, need = {};
+        GetClientRect(child, &room);
+        if (lstrcmpiW(kind, L"Button") == 0)
+            room.right -= box ? 13 + 4 : 2 * 3;
+        need.right = room.right;
+        SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(child, WM_GETFONT, 0, 0)));
+        DrawTextW(dc, text.c_str(), -1, &need, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);
+        EXPECT_TRUE(need.right <= room.right && need.bottom <= room.bottom) << Narrow(text)
+            << ": " << need.right << "x" << need.bottom << " in " << room.right << "x" << room.bottom;
+    }
+    ReleaseDC(window, dc);
+    ASSERT_TRUE(CloseWith(window, IDC_CANCEL)) << DriverError();
+}
+
 std::string Config() {
     return ReadAll(TestConfigPath()).value_or("<missing>");
 }
@@ -460,4 +486,20 @@ TEST_F(Settings, APasswordChangeSavesThePasswordOnly) {
     ASSERT_EQ(saved.siteCount, 1);
     EXPECT_STRNE(saved.salt, kSalt);
     EXPECT_EQ(VbVerifyPassword(saved.salt, saved.hash, "nouveau"), 1);
+}
+
+TEST_F(Settings, EveryTextFitsItsControl) {
+    VbConfig config = WithPassword(kSalt, kSecretHash);
+    Buffer out;
+    Drive(kEnterClass, [&] { return ShowEnterPasswordDialog(nullptr, &config, out.bytes); },
+          ExpectFitThenClose);
+    Drive(kSetClass, [&] { return ShowSetPasswordDialog(nullptr, out.bytes); }, ExpectFitThenClose);
+    // The longest status there is: a pass whose three steps all failed, in red.
+    wchar_t status[256];
+    DescribePass({1, 1, 1, 1, 1}, {reinterpret_cast<char16_t*>(status), std::size(status)});
+    Open(ConfigWithSecret("1\n"), [&](HWND window) {
+        state_.statusColour = WarningColour;
+        SetWindowTextW(state_.statusLine, status);
+        ExpectFitThenClose(window);
+    });
 }
