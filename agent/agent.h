@@ -1,5 +1,5 @@
-// The agent's process: the tray window, the one-agent-per-machine guard, and
-// the switches that stop or uninstall it.
+// The agent's process: the tray window, the one-agent-per-machine guard, the
+// service, and the switches that stop, install or uninstall it.
 #pragma once
 
 #include <windows.h>
@@ -13,40 +13,56 @@ inline constexpr wchar_t ShowSettingsMessage[] = L"Vellumbrook.ShowSettings";
 inline constexpr wchar_t QuitMessage[] = L"Vellumbrook.Quit";
 // The class of the agent's hidden tray window, by which a second start finds it.
 inline constexpr wchar_t TrayClassName[] = L"VBTrayWnd";
+inline constexpr wchar_t ServiceName[] = L"Vellumbrook";
 
 // tray.cpp: creates the hidden tray window with its icon, runs the first pass,
 // starts the 60-second timer and, on a first start, opens the password flow.
 // NULL when the window cannot be created.
 HWND VbStartTray(HINSTANCE instance) noexcept;
 
-struct VbNamespaceTraits {
-    using Type = HANDLE;
-    static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type h) noexcept { ClosePrivateNamespace(h, 0); }
-};
-
 // instance.cpp: the guard a running agent holds.
 struct VbInstanceGuard {
-    VbUnique<VbNamespaceTraits> space;  // declared first: closed after the mutex
     VbUniqueHandle mutex;
 };
-// 1 when this process is to be the agent: it took the guard, or found its name
-// held by something that is not a running agent. 0 when an agent runs: running
-// is then its tray window.
+// 1 when this process is to be the agent: it took the guard, or found the
+// machine-wide stand-in name held by something that is not a running agent.
+// 0 when an agent runs: running is then its tray window, or NULL when that
+// agent is in another session.
 int VbTakeInstanceGuard(VbInstanceGuard& guard, HWND* running) noexcept;
 // The tray window of a running agent: one whose process runs this executable.
 // Waits up to waitMs for it to show.
 HWND VbFindRunningAgent(DWORD waitMs) noexcept;
+// Whether an agent runs in another session: its guard, in the private namespace,
+// is held while no agent window is on this desktop. Always false where the
+// namespace is not available.
+bool VbAgentInOtherSession() noexcept;
 
 // The exit codes of the switches.
 enum ExitCode : int {
     kDone = 0,
     kRefused = 1,       // the password was not given, the settings could not be read, or
                         // the program runs without elevation
-    kStillRunning = 2,  // the running agent did not end
-    kIncomplete = 3,    // a protection, the logon task or the data folder is still there
+    kStillRunning = 2,  // the running agent or the service did not end, or an agent
+                        // runs in another session
+    kIncomplete = 3,    // a protection, the logon task, the service or the data folder
+                        // is still there, or the service could not be installed
 };
 
-// uninstall.cpp: "--stop" and "--uninstall". Both return the process exit code.
+// uninstall.cpp: "--stop" ends the service and the tray agent; "--uninstall"
+// asks for the password and gives the machine back. Both return the exit code.
 int VbStopRunningAgent() noexcept;
 int VbUninstall(HINSTANCE instance) noexcept;
+
+// service.cpp: "--service", the service's process. 1 when it was not started
+// by the service control manager.
+int VbRunService() noexcept;
+// service_control.cpp: "--install-service" creates the service, or brings an
+// earlier one up to date, and starts it. kDone or kIncomplete.
+int VbInstallService() noexcept;
+// Stops the service and waits up to waitMs for its process to end. True when it
+// does not run (or does not exist); wasRunning tells whether it ran.
+bool VbStopService(DWORD waitMs, bool& wasRunning) noexcept;
+bool VbStartService() noexcept;
+// Deletes the service. True when it is gone, or only marked for deletion while
+// another program keeps a handle on it.
+bool VbDeleteService() noexcept;

@@ -1,45 +1,18 @@
 // One agent per machine. The guard is a mutex only administrators can create, in
-// a private namespace bounded by the Administrators group; where the platform
-// refuses the namespace (Wine has none), the old machine-wide name stands in. A
-// name that is taken only counts once the running agent's tray window shows:
-// anything else holding it never keeps the agent from starting.
+// the agent's private namespace; there, a guard that is held means a running
+// agent, in this session or another. Where the platform refuses the namespace
+// (Wine has none), a machine-wide name stands in, which anyone may take: a taken
+// name then only counts once the running agent's tray window shows.
 #include <windows.h>
-#include <sddl.h>
 
 #include "agent/agent.h"
+#include "common/vb_lock.h"
 
 namespace {
 
-constexpr wchar_t kNamespace[] = L"Vellumbrook";
-constexpr wchar_t kNamespacedMutex[] = L"Vellumbrook\\AgentMutex";
-constexpr wchar_t kGlobalMutex[] = L"Global\\VellumbrookAgentMutex";
-// Administrators and SYSTEM only.
-constexpr wchar_t kGuardSddl[] = L"D:P(A;;GA;;;BA)(A;;GA;;;SY)";
+constexpr wchar_t kGuardName[] = L"AgentMutex";
 // How long a start waits for the tray window of the agent that holds the name.
 constexpr DWORD kAgentWaitMs = 3000;
-
-struct BoundaryTraits {
-    using Type = HANDLE;
-    static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type h) noexcept { DeleteBoundaryDescriptor(h); }
-};
-
-VbUnique<VbNamespaceTraits> OpenAgentNamespace(SECURITY_ATTRIBUTES* security) noexcept {
-    VbUnique<BoundaryTraits> boundary(CreateBoundaryDescriptorW(kNamespace, 0));
-    BYTE admins[SECURITY_MAX_SID_SIZE];
-    DWORD size = sizeof admins;
-    if (!boundary || !CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &size))
-        return {};
-    // The call may move the descriptor: its owner takes back whatever it returns.
-    HANDLE held = boundary.Release();
-    BOOL added = AddSIDToBoundaryDescriptor(&held, admins);
-    boundary.Reset(held);
-    if (!added) return {};
-    VbUnique<VbNamespaceTraits> space(CreatePrivateNamespaceW(security, held, kNamespace));
-    if (!space && GetLastError() == ERROR_ALREADY_EXISTS)
-        space.Reset(OpenPrivateNamespaceW(held, kNamespace));
-    return space;
-}
 
 // The full path of a process's executable, as QueryFullProcessImageNameW writes it.
 bool ImagePath(HANDLE process, wchar_t (&path)[MAX_PATH]) noexcept {
@@ -65,6 +38,12 @@ BOOL CALLBACK MatchAgent(HWND window, LPARAM found) noexcept {
     return TRUE;
 }
 
+// Takes the guard when it is free (or was left by an agent that ended).
+bool Acquire(HANDLE mutex) noexcept {
+    DWORD waited = WaitForSingleObject(mutex, 0);
+    return waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+}
+
 }  // namespace
 
 HWND VbFindRunningAgent(DWORD waitMs) noexcept {
@@ -79,19 +58,22 @@ HWND VbFindRunningAgent(DWORD waitMs) noexcept {
 
 int VbTakeInstanceGuard(VbInstanceGuard& guard, HWND* running) noexcept {
     *running = nullptr;
-    PSECURITY_DESCRIPTOR held = nullptr;
-    ConvertStringSecurityDescriptorToSecurityDescriptorW(kGuardSddl, SDDL_REVISION_1, &held,
-                                                         nullptr);
-    VbUniqueLocal descriptor(held);
-    SECURITY_ATTRIBUTES security = {sizeof security, descriptor.Get(), FALSE};
-    guard.space = OpenAgentNamespace(&security);
-    HANDLE mutex = CreateMutexW(&security, TRUE, guard.space ? kNamespacedMutex : kGlobalMutex);
-    DWORD error = GetLastError();
-    guard.mutex.Reset(mutex);
-    // Refused (someone else's mutex that we may not open) or already there.
-    bool taken = mutex == nullptr || error == ERROR_ALREADY_EXISTS;
-    if (!taken) return 1;
+    bool namespaced = false;
+    DWORD error = 0;
+    guard.mutex.Reset(VbCreateAgentMutex(kGuardName, true, namespaced, error));
+    // Created by this call, it is owned; one that was there is owned once it is free.
+    if (guard.mutex && (error != ERROR_ALREADY_EXISTS || Acquire(guard.mutex.Get()))) return 1;
     guard.mutex.Reset();
-    *running = VbFindRunningAgent(kAgentWaitMs);
-    return *running == nullptr ? 1 : 0;
+    *running = VbFindRunningAgent(namespaced ? 0 : kAgentWaitMs);
+    return *running == nullptr && !namespaced ? 1 : 0;
+}
+
+bool VbAgentInOtherSession() noexcept {
+    bool namespaced = false;
+    DWORD error = 0;
+    VbUniqueHandle guard(VbCreateAgentMutex(kGuardName, false, namespaced, error));
+    if (!namespaced || !guard || VbFindRunningAgent(0) != nullptr) return false;
+    if (!Acquire(guard.Get())) return true;
+    ReleaseMutex(guard.Get());
+    return false;
 }

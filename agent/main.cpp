@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "agent/agent.h"
+#include "common/vb_lock.h"
 #include "protection/dns.h"
 #include "protection/hosts.h"
 
@@ -47,7 +48,9 @@ int RunAgent(HINSTANCE instance) noexcept {
     HWND running = nullptr;
     if (!VbTakeInstanceGuard(guard, &running)) {
         // A second start (the Start-menu shortcut, a double-click) opens the running
-        // agent's settings; its window may take the foreground.
+        // agent's settings; its window may take the foreground. An agent in another
+        // session has no window here: nothing to open.
+        if (running == nullptr) return 0;
         DWORD processId = 0;
         GetWindowThreadProcessId(running, &processId);
         AllowSetForegroundWindow(processId);
@@ -68,17 +71,24 @@ int RunAgent(HINSTANCE instance) noexcept {
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     LoadLibrariesFromSystemOnly();
+    // Only the service control manager starts the service; started by hand, it
+    // does nothing, elevated or not.
+    if (HasSwitch(commandLine, "--service")) return VbRunService();
     const bool revert = HasSwitch(commandLine, "--revert");
     const bool uninstall = HasSwitch(commandLine, "--uninstall");
     const bool stop = HasSwitch(commandLine, "--stop");
+    const bool install = HasSwitch(commandLine, "--install-service");
     // Without elevation nothing can be done, and a switch's caller is told so.
-    if (!IsElevated()) return revert || uninstall ? kRefused : stop ? kStillRunning : kDone;
+    if (!IsElevated())
+        return revert || uninstall || install ? kRefused : stop ? kStillRunning : kDone;
     if (revert) {
+        VbMachineLock lock;
         int dnsComplete = 0;
         VbRevertDns(&dnsComplete);
         bool cleared = VbClearHostsBlock() != 0;
         return dnsComplete && cleared ? kDone : kIncomplete;
     }
+    if (install) return VbInstallService();
     if (uninstall) return VbUninstall(instance);
     if (stop) return VbStopRunningAgent();
     return RunAgent(instance);

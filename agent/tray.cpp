@@ -31,7 +31,6 @@ NOTIFYICONDATAW g_nid;
 UINT g_taskbarCreated = 0;
 UINT g_showSettings = 0;
 UINT g_quit = 0;
-bool g_folderSecured = false;
 
 void FillTrayIcon(HWND window) noexcept {
     std::memset(&g_nid, 0, sizeof g_nid);
@@ -68,11 +67,8 @@ void ShowPassOutcome(const VbPassReport& report) noexcept {
 }
 
 void EnforceNow() noexcept {
-    // A folder a standard user holds open cannot be taken back at once: it is
-    // tried again before each pass until it is.
-    if (!g_folderSecured) g_folderSecured = VbEnsureConfigDir() != 0;
     VbPassReport report;
-    VbEnforceAndReport(&report);
+    VbEnforceFromConfig(&report);
     ShowPassOutcome(report);
 }
 
@@ -96,7 +92,6 @@ LRESULT OnCreate(HWND window) noexcept {
     FillTrayIcon(window);
     AllowTaskbarCreated(window);
     Shell_NotifyIconW(NIM_ADD, &g_nid);
-    SetTimer(window, IDT_ENFORCE, kEnforcePeriodMs, nullptr);
     return 0;
 }
 
@@ -161,7 +156,7 @@ LRESULT CALLBACK TrayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         case WM_COMMAND:
             return OnCommand(window, wParam);
         case VbPassReportedMessage:
-            ShowPassOutcome(*reinterpret_cast<const VbPassReport*>(lParam));
+            ShowPassOutcome(VbUnpackPassReport(static_cast<unsigned>(wParam)));
             return 0;
         case WM_DESTROY:
             return OnDestroy();
@@ -176,8 +171,6 @@ HWND VbStartTray(HINSTANCE instance) noexcept {
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
     VbUiInit(instance);
-    // Made (or taken back) before anything reads it, so that no standard user owns it.
-    g_folderSecured = VbEnsureConfigDir() != 0;
 
     g_taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
     g_showSettings = RegisterWindowMessageW(ShowSettingsMessage);
@@ -191,9 +184,11 @@ HWND VbStartTray(HINSTANCE instance) noexcept {
     HWND tray = CreateWindowExW(0, TrayClassName, L"Vellumbrook", 0, 0, 0, 0, 0, nullptr, nullptr,
                                 instance, nullptr);
     if (tray == nullptr) return nullptr;
-    // The first pass runs once the window exists, so that a second start finds the
-    // running agent even while its first netsh commands run.
+    // The first pass, with the folder's checks, runs once the window exists, so that
+    // a second start finds the running agent even while its first netsh commands
+    // run; the period counts from its end.
     EnforceNow();
+    SetTimer(tray, IDT_ENFORCE, kEnforcePeriodMs, nullptr);
 
     // First run: the parent chooses a password before anything else. An unreadable
     // configuration is not a first run.

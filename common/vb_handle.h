@@ -83,6 +83,11 @@ struct VbLocalTraits {
     static Type Invalid() noexcept { return nullptr; }
     static void Close(Type h) noexcept { LocalFree(h); }
 };
+struct VbServiceTraits {
+    using Type = SC_HANDLE;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type h) noexcept { CloseServiceHandle(h); }
+};
 // Blocks from malloc/realloc: the capture text is handed to its caller this way.
 struct VbMallocTraits {
     using Type = char*;
@@ -99,3 +104,4 @@ using VbUniqueHash = VbUnique<VbHashTraits>;
 using VbUniqueMenu = VbUnique<VbMenuTraits>;
 using VbUniqueLocal = VbUnique<VbLocalTraits>;
 using VbUniqueMalloc = VbUnique<VbMallocTraits>;
+using VbUniqueService = VbUnique<VbServiceTraits>;

@@ -28,15 +28,21 @@ int VbGetConfigDir(wchar_t* out, std::size_t capacity) noexcept;
 int VbGetConfigPath(wchar_t* out, std::size_t capacity) noexcept;
 // Creates the agent's folder, or secures the one that exists. What stands in its
 // place or in place of config.dat and was not made by the agent (a file, a link,
-// a folder or file of another owner) is moved aside to a name ending in
-// ".untrusted-" and a random part, never through a link. 1 when the folder is usable.
+// a folder or file of another owner, a config.dat with a second name) is moved
+// aside to a name ending in ".untrusted-" and a random part, never through a link
+// and without taking it over. 1 when the folder is usable; 0 when something
+// foreign stayed (a standard user holds it open): then nothing may be read from
+// it or written into it, and the call is tried again later.
 int VbEnsureConfigDir() noexcept;
-// Removes the agent's folder and everything in it, never following a link; a
-// link or a file in its place is left alone. 1 when no folder is left.
+// Removes config.dat and its temporary file, then the folder when nothing else is
+// left in it; each through a handle to the entry itself, never through a link
+// and never into anything else. 1 when the agent's files are gone (or there was
+// no folder); 0 when one stayed, or a link or a file stands in the folder's place.
 int VbRemoveConfigDir() noexcept;
 // Fills the record. A missing file gives the first-start defaults (protection on,
-// no password, no sites) and 1. A file that exists but cannot be read gives 0; the
-// record then holds the same defaults, which the caller must not act on.
+// no password, no sites) and 1. A file that exists but cannot be read, or is not
+// the agent's own (see VbEnsureConfigDir), gives 0; the record then holds the
+// same defaults, which the caller must not act on.
 int VbLoadConfig(VbConfig* config) noexcept;
 // Replaces config.dat with the record, through a flushed temporary file. 0 leaves
 // the previous file exactly as it was.

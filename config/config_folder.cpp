@@ -1,5 +1,6 @@
-// The agent's folder: created with its own security, taken back from whoever
-// made it first, and cleared of what the agent did not make.
+// The agent's folder: where it is, created with its own security, and cleared of
+// what the agent did not make. Nothing here follows a link or adopts an entry
+// that a standard user made.
 #include "config/config_folder.h"
 
 #include <aclapi.h>
@@ -15,6 +16,21 @@
 namespace {
 
 constexpr int kAttempts = 3;
+constexpr std::wstring_view kFolderName = L"\\Vellumbrook";
+constexpr std::wstring_view kFileName = L"\\config.dat";
+
+// The machine-wide data folder, looked up once per process.
+const wchar_t* DataFolder() noexcept {
+    static wchar_t folder[MAX_PATH];
+    static bool known = false;
+    if (!known) {
+        if (FAILED(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT,
+                                    folder)))
+            lstrcpynW(folder, L"C:\\ProgramData", MAX_PATH);
+        known = true;
+    }
+    return folder;
+}
 
 struct Sid {
     BYTE bytes[SECURITY_MAX_SID_SIZE];
@@ -26,18 +42,52 @@ bool WellKnown(WELL_KNOWN_SID_TYPE type, Sid& sid) noexcept {
     return CreateWellKnownSid(type, nullptr, sid.Get(), &size) != FALSE;
 }
 
-// Lets the agent take ownership of an entry whose access rights refuse administrators.
-void EnableTakeOwnership() noexcept {
+// The owners of what the agent made: Administrators, SYSTEM and its own user.
+struct OwnerSids {
+    Sid admins;
+    Sid system;
+    Sid user;
+    bool known = false;
+};
+
+OwnerSids LookUpOwnerSids() noexcept {
+    OwnerSids sids;
     VbUniqueHandle token;
-    TOKEN_PRIVILEGES privileges = {1, {{{0, 0}, SE_PRIVILEGE_ENABLED}}};
-    if (OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, token.Put()) &&
-        LookupPrivilegeValueW(nullptr, SE_TAKE_OWNERSHIP_NAME, &privileges.Privileges[0].Luid))
-        AdjustTokenPrivileges(token.Get(), FALSE, &privileges, 0, nullptr, nullptr);
+    alignas(TOKEN_USER) BYTE user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    DWORD size = 0;
+    sids.known = WellKnown(WinBuiltinAdministratorsSid, sids.admins) &&
+                 WellKnown(WinLocalSystemSid, sids.system) &&
+                 OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Put()) &&
+                 GetTokenInformation(token.Get(), TokenUser, user, sizeof user, &size) &&
+                 CopySid(sizeof sids.user.bytes, sids.user.Get(),
+                         reinterpret_cast<TOKEN_USER*>(user)->User.Sid);
+    return sids;
 }
 
-// Owner Administrators and the folder's access rights, through a handle to the
-// entry itself; with what is set given by parts.
-bool SetSecurity(HANDLE entry, SECURITY_INFORMATION parts) noexcept {
+bool TrustedOwner(HANDLE entry) noexcept {
+    // Looked up once: a pass checks config.dat's owner every minute.
+    static OwnerSids sids = LookUpOwnerSids();
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR held = nullptr;
+    if (!sids.known || GetSecurityInfo(entry, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
+                                       nullptr, nullptr, nullptr, &held) != ERROR_SUCCESS)
+        return false;
+    VbUniqueLocal descriptor(held);
+    return EqualSid(owner, sids.admins.Get()) || EqualSid(owner, sids.system.Get()) ||
+           EqualSid(owner, sids.user.Get());
+}
+
+// OpenEntryItself already refused a link that only its path shows. The attributes
+// alone: Wine's full query of a folder costs a millisecond.
+bool IsPlainEntry(HANDLE entry, bool folder) noexcept {
+    FILE_ATTRIBUTE_TAG_INFO info;
+    return GetFileInformationByHandleEx(entry, FileAttributeTagInfo, &info, sizeof info) &&
+           !(info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+           ((info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) == folder;
+}
+
+// The agent's own owner and access rights on its folder, through a handle to it.
+bool SecureFolder(HANDLE folder) noexcept {
     VbUniqueLocal descriptor = BuildConfigFolderDescriptor();
     PSID owner = nullptr;
     PACL dacl = nullptr;
@@ -46,22 +96,19 @@ bool SetSecurity(HANDLE entry, SECURITY_INFORMATION parts) noexcept {
     if (!descriptor || !GetSecurityDescriptorOwner(descriptor.Get(), &owner, &defaulted) ||
         !GetSecurityDescriptorDacl(descriptor.Get(), &present, &dacl, &defaulted))
         return false;
-    return SetSecurityInfo(entry, SE_FILE_OBJECT, parts, owner, nullptr, dacl, nullptr) ==
-           ERROR_SUCCESS;
+    return SetSecurityInfo(folder, SE_FILE_OBJECT,
+                           OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
+                               PROTECTED_DACL_SECURITY_INFORMATION,
+                           owner, nullptr, dacl, nullptr) == ERROR_SUCCESS;
 }
 
-// Renames what stands at path to path.untrusted-<random>, beside it, never
-// following a link. Its owner and access rights are taken back first, so that a
-// standard user's refusal cannot keep it in place.
+// Renames what stands at path to path.untrusted-<random>, beside it, through a
+// handle to the entry itself opened for DELETE alone: administrators may rename
+// anything in the data folder. Its owner and access rights stay as they are, so
+// that an entry that cannot be moved (a standard user holds it open) stays foreign.
 bool MoveAside(const wchar_t* path) noexcept {
-    EnableTakeOwnership();
-    if (VbUniqueFile entry = OpenEntryItself(path, WRITE_OWNER))
-        SetSecurity(entry.Get(), OWNER_SECURITY_INFORMATION);
-    if (VbUniqueFile entry = OpenEntryItself(path, WRITE_DAC))
-        SetSecurity(entry.Get(), DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION);
     VbUniqueFile entry = OpenEntryItself(path, DELETE | SYNCHRONIZE);
     if (!entry) return false;
-
     // A name nobody can take first: the random part is drawn anew on each try.
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         unsigned char random[8];
@@ -89,8 +136,7 @@ bool MoveAside(const wchar_t* path) noexcept {
 
 enum class EntryState { Missing, Usable, Foreign };
 
-// Missing, usable by the agent (a plain folder or file of the kind asked for, with
-// a trusted owner), or foreign: anything else, or anything the agent may not open.
+// Missing, the agent's own, or foreign: anything else, or anything the agent may not open.
 EntryState Inspect(const wchar_t* path, bool folder) noexcept {
     VbUniqueFile entry = OpenEntryItself(path, READ_CONTROL);
     if (!entry) {
@@ -99,9 +145,7 @@ EntryState Inspect(const wchar_t* path, bool folder) noexcept {
                    ? EntryState::Missing
                    : EntryState::Foreign;
     }
-    return IsPlainEntry(entry.Get(), folder) && TrustedOwner(entry.Get())
-               ? EntryState::Usable
-               : EntryState::Foreign;
+    return IsAgentEntry(entry.Get(), folder) ? EntryState::Usable : EntryState::Foreign;
 }
 
 // The entry is there and usable when this returns true: what stood in its place
@@ -124,46 +168,24 @@ bool MakeUsable(const wchar_t* path, bool folder, SECURITY_ATTRIBUTES* security)
     return false;
 }
 
-// Removes a plain folder's entries and then the folder. A link inside is removed
-// as a link, never entered.
-bool RemoveTree(const wchar_t* folder) noexcept {
-    wchar_t pattern[MAX_PATH];
-    if (!VbJoin<wchar_t>(pattern, {folder, L"\\*"})) return false;
-    WIN32_FIND_DATAW found;
-    VbUniqueFind search(FindFirstFileW(pattern, &found));
-    if (search) {
-        do {
-            std::wstring_view name(found.cFileName);
-            wchar_t path[MAX_PATH];
-            if (name == L"." || name == L".." || !VbJoin<wchar_t>(path, {folder, L"\\", name}))
-                continue;
-            DWORD attributes = found.dwFileAttributes;
-            if ((attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-                !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-                RemoveTree(path);
-            } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveDirectoryW(path);
-            } else {
-                SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
-                DeleteFileW(path);
-            }
-        } while (FindNextFileW(search.Get(), &found));
-        search.Reset();
+// Deletes one entry through a handle to it, never through a link. True when it is gone.
+bool DeleteEntry(const wchar_t* path, bool folder) noexcept {
+    {
+        VbUniqueFile entry = OpenEntryItself(path, DELETE);
+        if (!entry) {
+            DWORD error = GetLastError();
+            return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+        }
+        FILE_DISPOSITION_INFO dispose = {TRUE};
+        if (!IsPlainEntry(entry.Get(), folder) ||
+            !SetFileInformationByHandle(entry.Get(), FileDispositionInfo, &dispose, sizeof dispose))
+            return false;
     }
-    return RemoveDirectoryW(folder) != FALSE;
+    // Gone once the handle is closed; a folder that is not empty stays.
+    return GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES;
 }
 
 }  // namespace
-
-int VbRemoveConfigDir() noexcept {
-    wchar_t folder[MAX_PATH];
-    if (!GetAgentFolder(folder)) return 0;
-    VbUniqueFile entry = OpenEntryItself(folder, 0);
-    if (!entry) return GetLastError() == ERROR_FILE_NOT_FOUND ? 1 : 0;
-    bool plain = IsPlainEntry(entry.Get(), true);
-    entry.Reset();
-    return plain && RemoveTree(folder) ? 1 : 0;
-}
 
 VbUniqueLocal BuildConfigFolderDescriptor() noexcept {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -173,25 +195,21 @@ VbUniqueLocal BuildConfigFolderDescriptor() noexcept {
     return VbUniqueLocal(descriptor);
 }
 
-const wchar_t* DataFolder() noexcept {
-    static wchar_t folder[MAX_PATH];
-    static bool known = false;
-    if (!known) {
-        if (FAILED(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT,
-                                    folder)))
-            lstrcpynW(folder, L"C:\\ProgramData", MAX_PATH);
-        known = true;
-    }
-    return folder;
+int VbGetConfigDir(wchar_t* out, std::size_t capacity) noexcept {
+    return VbJoin<wchar_t>({out, capacity}, {DataFolder(), kFolderName}) ? 1 : 0;
 }
 
-bool GetAgentFolder(wchar_t (&out)[MAX_PATH]) noexcept {
-    return VbJoin<wchar_t>(out, {DataFolder(), AgentFolderName});
+int VbGetConfigPath(wchar_t* out, std::size_t capacity) noexcept {
+    return VbJoin<wchar_t>({out, capacity}, {DataFolder(), kFolderName, kFileName}) ? 1 : 0;
 }
 
-VbUniqueFile OpenEntryItself(const wchar_t* path, DWORD access) noexcept {
-    VbUniqueFile entry(CreateFileW(path, access | FILE_READ_ATTRIBUTES,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+bool GetConfigPaths(ConfigPaths& paths) noexcept {
+    return VbGetConfigDir(paths.folder, MAX_PATH) && VbGetConfigPath(paths.file, MAX_PATH) &&
+           VbJoin<wchar_t>(paths.temp, {paths.file, ConfigTempSuffix});
+}
+
+VbUniqueFile OpenEntryItself(const wchar_t* path, DWORD access, DWORD share) noexcept {
+    VbUniqueFile entry(CreateFileW(path, access | FILE_READ_ATTRIBUTES, share, nullptr,
                                    OPEN_EXISTING,
                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
                                    nullptr));
@@ -207,81 +225,55 @@ VbUniqueFile OpenEntryItself(const wchar_t* path, DWORD access) noexcept {
     return entry;
 }
 
-namespace {
-
-// The owners of what the agent made: Administrators, SYSTEM and its own user.
-struct OwnerSids {
-    Sid admins;
-    Sid system;
-    Sid user;
-    bool known = false;
-};
-
-OwnerSids LookUpOwnerSids() noexcept {
-    OwnerSids sids;
-    VbUniqueHandle token;
-    alignas(TOKEN_USER) BYTE user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-    DWORD size = 0;
-    sids.known = WellKnown(WinBuiltinAdministratorsSid, sids.admins) &&
-                 WellKnown(WinLocalSystemSid, sids.system) &&
-                 OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Put()) &&
-                 GetTokenInformation(token.Get(), TokenUser, user, sizeof user, &size) &&
-                 CopySid(sizeof sids.user.bytes, sids.user.Get(),
-                         reinterpret_cast<TOKEN_USER*>(user)->User.Sid);
-    return sids;
+bool IsAgentEntry(HANDLE entry, bool folder) noexcept {
+    FILE_STANDARD_INFO standard;
+    return IsPlainEntry(entry, folder) &&
+           (folder || (GetFileInformationByHandleEx(entry, FileStandardInfo, &standard,
+                                                    sizeof standard) &&
+                       standard.NumberOfLinks == 1)) &&
+           TrustedOwner(entry);
 }
 
-}  // namespace
-
-bool TrustedOwner(HANDLE entry) noexcept {
-    // Looked up once: a pass checks config.dat's owner every minute.
-    static OwnerSids sids = LookUpOwnerSids();
-    PSID owner = nullptr;
-    PSECURITY_DESCRIPTOR held = nullptr;
-    if (!sids.known || GetSecurityInfo(entry, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
-                                       nullptr, nullptr, nullptr, &held) != ERROR_SUCCESS)
-        return false;
-    VbUniqueLocal descriptor(held);
-    return EqualSid(owner, sids.admins.Get()) || EqualSid(owner, sids.system.Get()) ||
-           EqualSid(owner, sids.user.Get());
-}
-
-// OpenEntryItself already refused a link that only its path shows. The attributes
-// alone: Wine's full query of a folder costs a millisecond.
-bool IsPlainEntry(HANDLE entry, bool folder) noexcept {
-    FILE_ATTRIBUTE_TAG_INFO info;
-    return GetFileInformationByHandleEx(entry, FileAttributeTagInfo, &info, sizeof info) &&
-           !(info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-           ((info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) == folder;
+bool AgentFolderIsPlain(const wchar_t* folder, bool& missing) noexcept {
+    DWORD attributes = GetFileAttributesW(folder);
+    DWORD error = attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_SUCCESS;
+    missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           !(attributes & FILE_ATTRIBUTE_REPARSE_POINT) && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 int VbEnsureConfigDir() noexcept {
-    wchar_t folder[MAX_PATH];
-    wchar_t file[MAX_PATH];
-    wchar_t temp[MAX_PATH];
+    ConfigPaths paths;
     VbUniqueLocal descriptor = BuildConfigFolderDescriptor();
-    if (!GetAgentFolder(folder) || !VbGetConfigPath(file, MAX_PATH) ||
-        !VbJoin<wchar_t>(temp, {file, ConfigTempSuffix}) || !descriptor)
-        return 0;
+    if (!GetConfigPaths(paths) || !descriptor) return 0;
     SECURITY_ATTRIBUTES security = {sizeof security, descriptor.Get(), FALSE};
-    if (!MakeUsable(folder, true, &security)) return 0;
+    if (!MakeUsable(paths.folder, true, &security)) return 0;
 
     // Ours now, or made before us by an administrator: its security is put right,
     // through a handle to the entry itself.
-    VbUniqueFile entry = OpenEntryItself(folder, READ_CONTROL | WRITE_DAC | WRITE_OWNER);
-    if (!entry || !IsPlainEntry(entry.Get(), true) ||
-        !SetSecurity(entry.Get(), OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
-                                      PROTECTED_DACL_SECURITY_INFORMATION))
-        return 0;
+    VbUniqueFile entry = OpenEntryItself(paths.folder, READ_CONTROL | WRITE_DAC | WRITE_OWNER);
+    if (!entry || !IsPlainEntry(entry.Get(), true) || !SecureFolder(entry.Get())) return 0;
     // Inside, the agent reads only config.dat and writes only its temporary file.
     // A temporary file is deleted by the next save, whoever made it; a folder or a
     // link under either name is not the agent's.
-    if (!MakeUsable(file, false, nullptr)) return 0;
-    if (Inspect(temp, false) == EntryState::Foreign) {
-        DWORD attributes = GetFileAttributesW(temp);
+    if (!MakeUsable(paths.file, false, nullptr)) return 0;
+    if (Inspect(paths.temp, false) == EntryState::Foreign) {
+        DWORD attributes = GetFileAttributesW(paths.temp);
         if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
-            !MoveAside(temp))
+            !MoveAside(paths.temp))
             return 0;
     }
+    return 1;
+}
+
+int VbRemoveConfigDir() noexcept {
+    ConfigPaths paths;
+    if (!GetConfigPaths(paths)) return 0;
+    bool missing = false;
+    if (!AgentFolderIsPlain(paths.folder, missing)) return missing ? 1 : 0;
+    // config.dat and its temporary file only, then the folder if nothing else is
+    // left in it: what an administrator put there stays, and so does the folder.
+    if (!DeleteEntry(paths.file, false) || !DeleteEntry(paths.temp, false)) return 0;
+    DeleteEntry(paths.folder, true);
     return 1;
 }

@@ -5,8 +5,8 @@
 ; text alike on Linux and on Windows (where a file without one is read as ANSI).
 ;
 ; What it installs: Vellumbrook.exe and uninstall.exe in Program Files, a Start
-; menu shortcut for all users, the Apps & features entry and the logon task of
-; task.xml. It never touches C:\ProgramData\Vellumbrook (the settings); the
+; menu shortcut for all users, the Apps & features entry, the logon task of
+; task.xml and the service that keeps the protections in every session. It never touches C:\ProgramData\Vellumbrook (the settings); the
 ; uninstaller leaves that, and the protections, to "Vellumbrook.exe --uninstall",
 ; which asks for the parent's password.
 
@@ -47,7 +47,7 @@ ShowUninstDetails show
 !define MUI_ICON "../resources/vellumbrook.ico"
 !define MUI_UNICON "../resources/vellumbrook.ico"
 !define MUI_ABORTWARNING
-!define MUI_FINISHPAGE_TEXT "Vellumbrook est installé. Il démarre quand vous cliquez sur Fermer : choisissez alors le mot de passe parent.$\r$\n$\r$\nEnsuite, il démarre de lui-même à chaque ouverture de session d'un administrateur. Ses protections valent pour tous les comptes de l'ordinateur."
+!define MUI_FINISHPAGE_TEXT "Vellumbrook est installé. Il démarre quand vous cliquez sur Fermer : choisissez alors le mot de passe parent.$\r$\n$\r$\nEnsuite, il démarre de lui-même à chaque ouverture de session d'un administrateur. Ses protections valent pour tous les comptes de l'ordinateur : un service les maintient même quand aucun administrateur n'a ouvert de session."
 !insertmacro MUI_PAGE_INSTFILES
 !insertmacro MUI_PAGE_FINISH
 !insertmacro MUI_UNPAGE_INSTFILES
@@ -99,8 +99,9 @@ FunctionEnd
 !macroend
 
 Section "Vellumbrook"
-  ; An update: the agent keeps its .exe open while it runs, so ask it to end
-  ; first. --stop returns once no agent runs any more, 0 when that is so.
+  ; An update: the service and the agent keep the .exe open while they run, so
+  ; ask them to end first. --stop returns once neither runs any more, 0 when
+  ; that is so (a version without the service ends its agent only).
   ${If} ${FileExists} "$INSTDIR\Vellumbrook.exe"
     DetailPrint "Arrêt de Vellumbrook..."
     StrCpy $0 "non lancé"
@@ -161,6 +162,17 @@ Section "Vellumbrook"
     !insertmacro VbFail "L'entrée de Vellumbrook dans Applications et fonctionnalités n'a pas pu être enregistrée : l'installation est annulée."
   ${EndIf}
 
+  ; The service, made or brought up to date (an earlier version may have had
+  ; none), and started, silent install or not.
+  DetailPrint "Installation du service Vellumbrook..."
+  StrCpy $0 "non lancé"
+  ClearErrors
+  ExecWait '"$INSTDIR\Vellumbrook.exe" --install-service' $0
+  ${If} ${Errors}
+  ${OrIf} $0 != 0
+    !insertmacro VbFail "Le service Vellumbrook n'a pas pu être installé ou démarré (code $0). Relancez l'installation."
+  ${EndIf}
+
   ; The logon task. /F replaces the one of an earlier install. nsExec runs
   ; schtasks without a console window and keeps its message for the report.
   InitPluginsDir
@@ -187,10 +199,11 @@ FunctionEnd
 
 Section "Uninstall"
   ; The agent undoes its own work: it asks for the parent's password, ends
-  ; the running agent, removes the logon task, puts back the DNS servers, the
-  ; hosts file and the browser policies, and deletes its settings. Any code
-  ; but 0 (refused or cancelled: nothing changed; or something it could not
-  ; undo, which it has already told the parent) leaves the program in place.
+  ; the service and the running agent, puts back the DNS servers, the hosts
+  ; file and the browser policies, and only then removes the logon task, the
+  ; service and its settings. Any code but 0 (refused or cancelled: nothing
+  ; changed; or something it could not undo, which it has already told the
+  ; parent) leaves the program in place.
   ${IfNot} ${FileExists} "$INSTDIR\Vellumbrook.exe"
     !insertmacro VbFail "$INSTDIR\Vellumbrook.exe est introuvable : rien n'a été désinstallé. Réinstallez Vellumbrook, puis désinstallez-le."
   ${EndIf}

@@ -9,7 +9,9 @@ inline constexpr wchar_t FamilyDnsV6Secondary[] = L"2606:4700:4700::1003";
 
 // 1 when, for at least one adapter, its IPv4 "set" command succeeded. complete,
 // when given, is set to 1 when the listing named adapters and every command run
-// for them succeeded (loopback is skipped; a name that cannot be quoted leaves
-// its adapter as it is, and the call incomplete).
+// for them succeeded: loopback is skipped; a name that cannot be quoted, rows
+// past the 32nd and two rows of one name leave an adapter as it is, and the call
+// incomplete; an IPv6 command that fails where the system reports IPv6 turned
+// off is no failure.
 int VbApplyFamilyDns(int* complete = nullptr) noexcept;
 int VbRevertDns(int* complete = nullptr) noexcept;

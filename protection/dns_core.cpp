@@ -34,11 +34,25 @@ void ParseInterfaceListing(std::string_view listing, AdapterNameList& out) noexc
     // Text ends at a NUL, as in the C string the agent captures: past it, a name
     // would be stored cut short, or empty.
     listing = listing.substr(0, listing.find('\0'));
-    while (!listing.empty() && out.count < DnsMaxAdapters) {
+    while (!listing.empty()) {
         std::size_t end = listing.find('\n');
         std::string_view line = listing.substr(0, end);
         listing.remove_prefix(end == std::string_view::npos ? listing.size() : end + 1);
         std::string_view name = NameOfRow(line);
-        if (!name.empty()) VbCopyBounded(out.names[out.count++], name);
+        if (name.empty()) continue;
+        if (out.count == DnsMaxAdapters) {
+            out.truncated = true;
+            return;
+        }
+        for (int i = 0; i < out.count; ++i)
+            out.duplicated = out.duplicated || name == out.names[i];
+        VbCopyBounded(out.names[out.count++], name);
     }
+}
+
+bool Ipv6FailureExcused(std::span<const ReportedInterface> reported,
+                        std::u16string_view name) noexcept {
+    for (const ReportedInterface& one : reported)
+        if (one.name == name) return !one.ipv6;
+    return false;
 }

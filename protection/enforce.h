@@ -10,10 +10,22 @@ struct VbPassReport {
     int browsersFailed;
 };
 
-// Loads the configuration afresh and applies (protection on) or reverts (off)
-// adapter DNS, the hosts block and the browser policies, in that order, each
-// attempted whatever the earlier ones returned. Returns the browser step's
-// result; 0 without touching anything when the configuration cannot be read.
-int VbEnforceFromConfig() noexcept;
-// The same pass; report, when given, says which steps failed.
-int VbEnforceAndReport(VbPassReport* report) noexcept;
+// Holding the machine-wide lock, takes the agent's folder back from whatever a
+// standard user put there, loads the configuration afresh and applies
+// (protection on) or reverts (off) adapter DNS, the hosts block and the browser
+// policies, in that order, each attempted whatever the earlier ones returned.
+// Returns the browser step's result; 0 without touching anything when the folder
+// holds what is not the agent's, or the configuration cannot be read. report,
+// when given, says which steps failed.
+int VbEnforceFromConfig(VbPassReport* report = nullptr) noexcept;
+
+// A report as bits, and back: a window message carries it, never a pointer.
+inline unsigned VbPackPassReport(const VbPassReport& report) noexcept {
+    return (report.configRead ? 1u : 0u) | (report.enabled ? 2u : 0u) |
+           (report.dnsFailed ? 4u : 0u) | (report.hostsFailed ? 8u : 0u) |
+           (report.browsersFailed ? 16u : 0u);
+}
+inline VbPassReport VbUnpackPassReport(unsigned bits) noexcept {
+    auto bit = [bits](unsigned mask) { return (bits & mask) != 0 ? 1 : 0; };
+    return {bit(1), bit(2), bit(4), bit(8), bit(16)};
+}

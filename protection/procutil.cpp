@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <string_view>
 
 #include "common/vb_handle.h"
@@ -51,6 +53,12 @@ bool SystemProgramPath(const wchar_t* commandLine, ChildPlace& place) noexcept {
                            {place.directory, L"\\", program, hasExtension ? L"" : L".exe"});
 }
 
+struct AttributeListDeleter {
+    void operator()(LPPROC_THREAD_ATTRIBUTE_LIST list) const noexcept {
+        DeleteProcThreadAttributeList(list);
+    }
+};
+
 STARTUPINFOW HiddenStartup() noexcept {
     STARTUPINFOW startup;
     std::memset(&startup, 0, sizeof startup);
@@ -90,14 +98,29 @@ char* VbRunHiddenCapture(wchar_t* commandLine) noexcept {
     if (!CreatePipe(readEnd.Put(), writeEnd.Put(), &inherit, 0)) return nullptr;
     SetHandleInformation(readEnd.Get(), HANDLE_FLAG_INHERIT, 0);
 
-    STARTUPINFOW startup = HiddenStartup();
-    startup.dwFlags |= STARTF_USESTDHANDLES;
-    startup.hStdInput = nullptr;
-    startup.hStdOutput = writeEnd.Get();
-    startup.hStdError = writeEnd.Get();
+    // The child inherits the pipe's write end and nothing else: an explicit list,
+    // so that no other inheritable handle of the agent reaches netsh.
+    SIZE_T listSize = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &listSize);
+    std::unique_ptr<BYTE[]> listBytes(new (std::nothrow) BYTE[listSize]);
+    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(listBytes.get());
+    if (!list || !InitializeProcThreadAttributeList(list, 1, 0, &listSize)) return nullptr;
+    std::unique_ptr<_PROC_THREAD_ATTRIBUTE_LIST, AttributeListDeleter> listOwner(list);
+    HANDLE inherited[] = {writeEnd.Get()};
+    if (!UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
+                                   sizeof inherited, nullptr, nullptr))
+        return nullptr;
+
+    STARTUPINFOEXW startup = {HiddenStartup(), list};
+    startup.StartupInfo.cb = sizeof startup;
+    startup.StartupInfo.dwFlags |= STARTF_USESTDHANDLES;
+    startup.StartupInfo.hStdInput = nullptr;
+    startup.StartupInfo.hStdOutput = writeEnd.Get();
+    startup.StartupInfo.hStdError = writeEnd.Get();
     PROCESS_INFORMATION child = {};
     BOOL started = CreateProcessW(place.program, commandLine, nullptr, nullptr, TRUE,
-                                  CREATE_NO_WINDOW, nullptr, place.directory, &startup, &child);
+                                  CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT, nullptr,
+                                  place.directory, &startup.StartupInfo, &child);
     // Without our write end, the pipe breaks as soon as the child's copies are closed.
     writeEnd.Reset();
     if (!started) return nullptr;

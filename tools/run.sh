@@ -54,11 +54,13 @@ fi
 drive="$WINEPREFIX/drive_c"
 cp "$root/build/mingw/tests/fixtures/netsh_sim.exe" "$drive/windows/system32/netsh.exe"
 mkdir -p "$drive/netsh-sim"
+# A sandbox made by an earlier version keeps its adapters in another format.
+grep -qs '^adapter ' "$drive/netsh-sim/state.txt" && rm "$drive/netsh-sim/state.txt"
 if [ ! -f "$drive/netsh-sim/state.txt" ]; then
     cat >"$drive/netsh-sim/state.txt" <<'STATE'
-adapter idx=1 met=75 mtu=4294967295 state=connected ipv4=dhcp ipv6=dhcp name=Loopback Pseudo-Interface 1
-adapter idx=12 met=25 mtu=1500 state=connected ipv4=dhcp ipv6=dhcp name=Wi-Fi
-adapter idx=7 met=35 mtu=1500 state=disconnected ipv4=dhcp ipv6=dhcp name=Ethernet
+1 connected dhcp dhcp - Loopback Pseudo-Interface 1
+12 connected dhcp dhcp - Wi-Fi
+7 disconnected dhcp dhcp - Ethernet
 STATE
 fi
 
@@ -93,5 +95,5 @@ for key in 'Google\Chrome DnsOverHttpsMode' 'Microsoft\Edge DnsOverHttpsMode' \
 done
 echo
 echo "== adapters (netsh simulator) =="
-sed -n 's/^adapter .*ipv4=\([^ ]*\) ipv6=\([^ ]*\).* name=\(.*\)$/\3: IPv4 \1, IPv6 \2/p' \
+sed -n 's/^[0-9]* [a-z]* \([^ ]*\) \([^ ]*\) [^ ]* \(.*\)$/\3: IPv4 \1, IPv6 \2/p' \
     "$drive/netsh-sim/state.txt"

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <iterator>
 
 #include "common/vb_text.h"
 #include "config/config.h"
@@ -20,6 +21,8 @@ constexpr DWORD kButtonStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP;
 constexpr DWORD kLabelStyle = WS_CHILD | WS_VISIBLE;
 
 bool g_enterRegistered = false;
+// One for every password dialog of the process, the uninstaller's included.
+PasswordGuard g_guesses;
 bool g_setRegistered = false;
 
 const ModalWindowKind kEnterKind = {
@@ -59,11 +62,25 @@ LRESULT OnEnterCreate(HWND window, LPARAM createParam) noexcept {
     return 0;
 }
 
+void Refuse(HWND window, HWND edit, const wchar_t* text) noexcept {
+    ShowWarning(window, text);
+    SetWindowTextW(edit, L"");
+    SetFocus(edit);
+}
+
 void OnEnterOk(HWND window, EnterPasswordState& state) noexcept {
+    const VbConfig& config = *state.config;
+    ULONGLONG now = GetTickCount64();
+    if (std::uint64_t seconds = PasswordWaitSeconds(g_guesses, now); config.hasPassword && seconds) {
+        wchar_t text[64];
+        DescribePasswordWait(seconds, {reinterpret_cast<char16_t*>(text), std::size(text)});
+        Refuse(window, state.passwordEdit, text);  // not even checked
+        return;
+    }
     char typed[128];
     ReadPasswordBox(state.passwordEdit, typed);
-    const VbConfig& config = *state.config;
     bool right = !config.hasPassword || VbVerifyPassword(config.salt, config.hash, typed);
+    if (config.hasPassword) NotePasswordChecked(g_guesses, right, now);
     if (right) {
         VbCopyBounded(state.password, VbFieldText(typed));
         SecureZeroMemory(typed, sizeof typed);
@@ -72,9 +89,7 @@ void OnEnterOk(HWND window, EnterPasswordState& state) noexcept {
         return;
     }
     SecureZeroMemory(typed, sizeof typed);
-    ShowWarning(window, L"Mot de passe incorrect.");
-    SetWindowTextW(state.passwordEdit, L"");
-    SetFocus(state.passwordEdit);
+    Refuse(window, state.passwordEdit, L"Mot de passe incorrect.");
 }
 
 LRESULT OnSetCreate(HWND window, LPARAM createParam) noexcept {

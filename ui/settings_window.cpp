@@ -119,13 +119,12 @@ void OnSave(HWND window, SettingsState& state) noexcept {
     // Reloads what was just written: the machine follows the file at once, and the
     // status line says what is really in force.
     VbPassReport report;
-    VbEnforceAndReport(&report);
+    VbEnforceFromConfig(&report);
     if (!report.configRead) report.enabled = candidate.enabled;
     wchar_t status[256];
     DescribePass(report, {reinterpret_cast<char16_t*>(status), std::size(status)});
     SetStatus(state, status, PassIncomplete(report) ? WarningColour : StatusColour);
-    SendMessageW(GetWindow(window, GW_OWNER), VbPassReportedMessage, 0,
-                 reinterpret_cast<LPARAM>(&report));
+    SendMessageW(GetWindow(window, GW_OWNER), VbPassReportedMessage, VbPackPassReport(report), 0);
     ReportIgnoredLines(window, outcome);
 }
 

@@ -14,6 +14,6 @@ int VbShowSettingsFlow(HWND owner) noexcept;
 // 1 when the agent may quit: no password is set, or the parent typed it.
 int VbConfirmPasswordForExit(HWND owner) noexcept;
 
-// Sent by the settings window to its owner after each pass it ran; lParam points
-// to the pass's VbPassReport, valid during the call.
+// Sent by the settings window to its owner after each pass it ran, with the
+// pass's report packed in wParam (VbPackPassReport).
 inline constexpr UINT VbPassReportedMessage = WM_APP + 2;

@@ -1,6 +1,7 @@
 // Password and site-list text of the agent's windows.
 #include "ui/ui_text.h"
 
+#include <algorithm>
 #include <cstring>
 #include <iterator>
 
@@ -124,17 +125,20 @@ public:
         if (!out_.empty()) out_[used_] = u'\0';
         return *this;
     }
-    TextBuilder& operator<<(int number) noexcept {
-        char16_t digits[12];
+    TextBuilder& operator<<(std::uint64_t number) noexcept {
+        char16_t digits[20];
         std::size_t n = 0;
-        unsigned value = number < 0 ? 0u : static_cast<unsigned>(number);
+        std::uint64_t value = number;
         do
             digits[n++] = static_cast<char16_t>(u'0' + value % 10);
         while ((value /= 10) != 0);
-        char16_t ordered[12];
+        char16_t ordered[20];
         for (std::size_t i = 0; i < n; ++i)
             ordered[i] = digits[n - 1 - i];
         return *this << std::u16string_view(ordered, n);
+    }
+    TextBuilder& operator<<(int number) noexcept {
+        return *this << static_cast<std::uint64_t>(number < 0 ? 0 : number);
     }
     std::size_t Length() const noexcept { return used_; }
 
@@ -177,7 +181,7 @@ namespace {
 void NameFailedSteps(TextBuilder& text, std::span<const bool> failed) noexcept {
     constexpr std::u16string_view kSteps[] = {u"le filtrage DNS", u"les sites bloqués",
                                               u"le verrouillage des navigateurs", u"les paramètres",
-                                              u"le démarrage automatique"};
+                                              u"le démarrage automatique", u"le service"};
     int count = 0;
     for (bool step : failed)
         count += step ? 1 : 0;
@@ -209,11 +213,20 @@ std::size_t DescribePass(const VbPassReport& report, std::span<char16_t> out) no
     return text.Length();
 }
 
-std::size_t DescribeUninstall(const VbPassReport& report, bool folderRemoved, bool taskRemoved,
-                              std::span<char16_t> out) noexcept {
+std::size_t DescribeRevertQuestion(const VbPassReport& report, std::span<char16_t> out) noexcept {
     TextBuilder text(out);
     const bool failed[] = {report.dnsFailed != 0, report.hostsFailed != 0,
-                           report.browsersFailed != 0, !folderRemoved, !taskRemoved};
+                           report.browsersFailed != 0};
+    text << u"Vellumbrook n'a pas pu rétablir : ";
+    NameFailedSteps(text, failed);
+    text << u". Désinstaller quand même ?";
+    return text.Length();
+}
+
+std::size_t DescribeUninstall(bool folderRemoved, bool taskRemoved, bool serviceRemoved,
+                              std::span<char16_t> out) noexcept {
+    TextBuilder text(out);
+    const bool failed[] = {false, false, false, !folderRemoved, !taskRemoved, !serviceRemoved};
     text << u"Désinstallation incomplète : échec pour ";
     NameFailedSteps(text, failed);
     text << u". Relancez la désinstallation dans un instant.";
@@ -227,4 +240,26 @@ const char16_t* TrayTipFor(const VbPassReport& report) noexcept {
                                  : u"Vellumbrook - protection active";
     return PassIncomplete(report) ? u"Vellumbrook - désactivation incomplète"
                              : u"Vellumbrook - protection désactivée";
+}
+
+std::uint64_t PasswordWaitSeconds(const PasswordGuard& guard, std::uint64_t now) noexcept {
+    return guard.lockedUntil > now ? (guard.lockedUntil - now + 999) / 1000 : 0;
+}
+
+void NotePasswordChecked(PasswordGuard& guard, bool right, std::uint64_t now) noexcept {
+    constexpr std::uint64_t kLongestWaitMs = 15 * 60 * 1000;
+    if (right) {
+        guard = {};
+        return;
+    }
+    if (++guard.wrongInRow < 3) return;
+    guard.lockedUntil = now + guard.nextWaitMs;
+    guard.nextWaitMs = std::min(2 * guard.nextWaitMs, kLongestWaitMs);
+}
+
+std::size_t DescribePasswordWait(std::uint64_t seconds, std::span<char16_t> out) noexcept {
+    TextBuilder text(out);
+    text << u"Trop d'essais. Réessayez dans " << seconds
+         << (seconds == 1 ? u" seconde." : u" secondes.");
+    return text.Length();
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <string_view>
 
@@ -40,11 +41,30 @@ std::size_t DescribeIgnoredLines(const SiteListOutcome& outcome, std::span<char1
 // out is too small); returns its length. A pass that could not read the
 // configuration applied nothing: every step counts as failed.
 std::size_t DescribePass(const VbPassReport& report, std::span<char16_t> out) noexcept;
-// The uninstaller's message when reverting a protection (report, protection off),
-// removing the data folder or removing the logon task failed.
-std::size_t DescribeUninstall(const VbPassReport& report, bool folderRemoved, bool taskRemoved,
+// The uninstaller's question when the protections could not all be reverted
+// (report, protection off): "… n'a pas pu rétablir : ITEMS. Désinstaller quand même ?"
+std::size_t DescribeRevertQuestion(const VbPassReport& report, std::span<char16_t> out) noexcept;
+// The uninstaller's message when removing the data folder, the logon task or the
+// service failed.
+std::size_t DescribeUninstall(bool folderRemoved, bool taskRemoved, bool serviceRemoved,
                               std::span<char16_t> out) noexcept;
 // Whether a step of the pass failed, or the pass could not read the configuration.
 bool PassIncomplete(const VbPassReport& report) noexcept;
 // The tray icon's tip after a pass.
 const char16_t* TrayTipFor(const VbPassReport& report) noexcept;
+
+// Guessing the parent's password, in any password dialog of one process: after
+// three wrong passwords in a row, tries are refused for 30 seconds from the third
+// check, without being checked; each wrong password after a wait doubles the
+// next wait, up to 15 minutes; the right password resets it all. Times are
+// milliseconds of one steady clock.
+struct PasswordGuard {
+    int wrongInRow = 0;
+    std::uint64_t lockedUntil = 0;
+    std::uint64_t nextWaitMs = 30000;
+};
+// 0 when a password may be checked now, else the seconds left, rounded up.
+std::uint64_t PasswordWaitSeconds(const PasswordGuard& guard, std::uint64_t now) noexcept;
+void NotePasswordChecked(PasswordGuard& guard, bool right, std::uint64_t now) noexcept;
+// "Trop d'essais. Réessayez dans N secondes." NUL-terminated in out; returns its length.
+std::size_t DescribePasswordWait(std::uint64_t seconds, std::span<char16_t> out) noexcept;

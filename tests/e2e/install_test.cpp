@@ -1,15 +1,17 @@
-// What is shipped: the agent's icon and manifest, the logon task's definition read as
-// data (Wine registers a task but keeps neither its trigger nor its principal),
-// and the setup program and the uninstaller, run for real in the test prefix.
+// The setup program, the service and the uninstaller, run for real in the test
+// prefix: one life of an installed Vellumbrook, from a silent install to its
+// removal. Wine runs services, but keeps neither a task's trigger nor a
+// service's failure actions or security: those are for the Windows checklist.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
+#include <regex>
 #include <string>
-#include <string_view>
 
-#include "resources/resource.h"
+#include "agent/service_core.h"
+#include "common/vb_handle.h"
 #include "tests/fixtures/netsh_state.h"
 #include "tests/support/test_support.h"
 #include "tests/support/ui_driver.h"
@@ -20,74 +22,75 @@ using namespace ui_driver;
 namespace {
 
 const std::wstring kFolder = L"C:\\Program Files\\Vellumbrook";
+const std::wstring kAgent = kFolder + L"\\Vellumbrook.exe";
+const std::wstring kUninstaller = kFolder + L"\\uninstall.exe";
 const std::wstring kShortcut = L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Vellumbrook.lnk";
 const wchar_t kUninstallKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vellumbrook";
-
-std::wstring FromEnvironment(const char* name, const wchar_t* tail = L"") {
-    const char* value = std::getenv(name);
-    return value != nullptr ? Widen(value) + tail : L"";
-}
-
-// The text inside the first <tag>...</tag>, or "<none>".
-std::string Element(const std::string& xml, const std::string& tag) {
-    std::size_t open = xml.find("<" + tag + ">");
-    std::size_t close = xml.find("</" + tag + ">");
-    if (open == std::string::npos || close == std::string::npos) return "<none>";
-    open += tag.size() + 2;
-    return xml.substr(open, close - open);
-}
+const std::string kBlocked = kUserHosts + kBegin + HostsLines("kids.example") + kEnd;
 
 std::wstring TaskFile() {
     return TestSystemDir() + L"\\Tasks\\Vellumbrook";
 }
 
-std::string Value(const wchar_t* name) {
-    auto value = MachineValue(kUninstallKey, name);
-    return !value ? "<absent>" : value->type == REG_DWORD ? std::to_string(value->data[0])
-                                                          : Narrow(reinterpret_cast<const wchar_t*>(value->data.c_str()));
+std::string DisplayName() {
+    auto value = MachineValue(kUninstallKey, L"DisplayName");
+    return value ? Narrow(reinterpret_cast<const wchar_t*>(value->data.c_str())) : "<absent>";
 }
 
-// Types password into the enter dialog of another process's --uninstall, and
-// returns that process, to wait for.
-HANDLE AnswerUninstall(const wchar_t* password) {
+// How the service control manager starts the service: start type, account, command.
+std::string ServiceConfig() {
+    VbUniqueService manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    VbUniqueService service(OpenServiceW(manager.Get(), L"Vellumbrook", SERVICE_QUERY_CONFIG));
+    alignas(QUERY_SERVICE_CONFIGW) BYTE bytes[8192];
+    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(bytes);
+    DWORD size = 0;
+    if (!service || !QueryServiceConfigW(service.Get(), config, sizeof bytes, &size)) return "<none>";
+    return std::to_string(config->dwStartType) + " " + Narrow(config->lpServiceStartName) + " " +
+           Narrow(config->lpBinaryPathName);
+}
+
+bool DnsIs(const char* v4) {
+    return ReadNetshSimState().adapters[0].ipv4 == v4;
+}
+
+// The enter dialog of another process's --uninstall, that process (to wait for)
+// in process.
+HWND UninstallPrompt(VbUniqueHandle& process) {
     HWND enter = WaitForWindow(L"VBEnterPasswordWnd", 0, 60000);
-    if (enter == nullptr) return nullptr;
     DWORD processId = 0;
     GetWindowThreadProcessId(enter, &processId);
-    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
-    EXPECT_TRUE(FillPassword(enter, password, L"", true));
-    if (std::wstring(password) != L"secret") {
-        ExpectMessageBox(enter, L"Mot de passe incorrect.");
-        EXPECT_TRUE(Press(enter, IDC_CANCEL));
-    }
-    return process;
+    process.Reset(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, processId));
+    return enter;
 }
+
+long ExitCodeOf(const VbUniqueHandle& process) {
+    DWORD code = 0;
+    return WaitForSingleObject(process.Get(), 60000) == WAIT_OBJECT_0 &&
+                   GetExitCodeProcess(process.Get(), &code)
+               ? static_cast<long>(code)
+               : -1;
+}
+
+class Setup : public testing::Test {
+protected:
+    void SetUp() override { RemoveVellumbrookService(); }
+    void TearDown() override {
+        RemoveVellumbrookService();
+        for (HWND tray = TrayOf(0, 0); tray != nullptr; tray = TrayOf(0, 0)) {
+            DWORD processId = 0;
+            GetWindowThreadProcessId(tray, &processId);
+            VbUniqueHandle agent(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, processId));
+            TerminateProcess(agent.Get(), 99);
+            WaitForSingleObject(agent.Get(), 5000);
+        }
+    }
+};
 
 }  // namespace
 
-TEST(LogonTask, StartsTheInstalledAgentElevatedForAdministratorsOnly) {
-    std::string xml = ReadAll(FromEnvironment("VB_SOURCE_DIR", L"\\installer\\task.xml")).value_or("");
-    ASSERT_FALSE(xml.empty()) << "VB_SOURCE_DIR does not lead to installer\\task.xml";
-    for (char c : xml)
-        ASSERT_LT(static_cast<unsigned char>(c), 0x80) << "schtasks reads the file as ANSI";
-    EXPECT_EQ(Element(xml, "LogonTrigger"), "\n      <Enabled>true</Enabled>\n    ");
-    EXPECT_EQ(Element(xml, "GroupId"), "S-1-5-32-544");  // Administrators, in any language
-    EXPECT_EQ(Element(xml, "RunLevel"), "HighestAvailable");
-    // A group principal runs with each member's own interactive token: no user,
-    // no stored password.
-    EXPECT_EQ(Element(xml, "UserId"), "<none>");
-    EXPECT_EQ(Element(xml, "LogonType"), "<none>");
-    EXPECT_EQ(Element(xml, "Command"), "%ProgramFiles%\\Vellumbrook\\Vellumbrook.exe");
-    EXPECT_EQ(Element(xml, "ExecutionTimeLimit"), "PT0S");
-    EXPECT_EQ(Element(xml, "DisallowStartIfOnBatteries"), "false");
-    EXPECT_EQ(Element(xml, "StopIfGoingOnBatteries"), "false");
-    EXPECT_NE(Element(Element(xml, "RestartOnFailure"), "Count"), "<none>");
-}
-
-TEST(Setup, InstallsUpdatesAndGivesTheMachineBack) {
-    const std::wstring setup = FromEnvironment("VB_SETUP_EXE");
-    if (!PathExists(setup)) GTEST_SKIP() << "no setup program was built (makensis missing)";
-    const std::wstring agentPath = kFolder + L"\\Vellumbrook.exe";
+TEST_F(Setup, InstallsUpdatesAndGivesTheMachineBack) {
+    const std::wstring setup = Widen(std::getenv("VB_SETUP_EXE") ? std::getenv("VB_SETUP_EXE") : "");
+    ASSERT_TRUE(PathExists(setup)) << "no setup program was built (makensis missing)";
     RemoveFolder(kFolder);
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, kUninstallKey);
     ResetMachine({Adapter(12, "Wi-Fi")});
@@ -95,75 +98,120 @@ TEST(Setup, InstallsUpdatesAndGivesTheMachineBack) {
 
     TestProcess install(setup, L"/S");
     ASSERT_EQ(install.ExitCode(120000), 0);
-    for (const std::wstring& file : {agentPath, kFolder + L"\\uninstall.exe", kShortcut, TaskFile()})
+    for (const std::wstring& file : {kAgent, kUninstaller, kShortcut, TaskFile()})
         EXPECT_TRUE(PathExists(file)) << Narrow(file);
-    EXPECT_EQ(Value(L"DisplayName"), "Vellumbrook");
-    EXPECT_EQ(Value(L"DisplayVersion"), "1.0.0");
-    EXPECT_EQ(Value(L"Publisher"), "Vellumbrook");
-    EXPECT_EQ(Value(L"UninstallString"), "\"C:\\Program Files\\Vellumbrook\\uninstall.exe\"");
-    EXPECT_EQ(Value(L"NoModify") + Value(L"NoRepair"), "11");
+    EXPECT_EQ(DisplayName(), "Vellumbrook");
     EXPECT_EQ(FindWindowW(L"VBTrayWnd", nullptr), nullptr) << "a silent setup started the agent";
+    // Started at boot as LocalSystem, the installed program, its path quoted.
+    EXPECT_EQ(ServiceConfig(),
+              "2 LocalSystem \"C:\\Program Files\\Vellumbrook\\Vellumbrook.exe\" --service");
+    ServiceState service = QueryVellumbrookService();
+    EXPECT_EQ(service.state, static_cast<DWORD>(SERVICE_RUNNING));
 
-    // The installed agent runs; starting it again opens its settings.
-    auto agent = std::make_unique<TestProcess>(agentPath, L"");
+    // With no agent in any session, the service puts back what was undone within
+    // a minute, and after a change it is told of, within seconds.
+    ASSERT_TRUE(WaitUntil([] { return Hosts() == kBlocked && DnsIs(kFamilyV4) && PoliciesLocked(); },
+                          30000));
+    WriteAll(TestHostsPath(), kUserHosts);
+    EXPECT_TRUE(WaitUntil([] { return Hosts() == kBlocked; }, 65000));
+    Sleep(PassEchoMs + 500);  // past the echoes of that pass's own commands
+    PlantConfig(ConfigWithSecret("0\nkids.example\n"));
+    ASSERT_TRUE(ControlVellumbrookService(SERVICE_CONTROL_PARAMCHANGE));
+    EXPECT_TRUE(WaitUntil([] { return Hosts() == kUserHosts && DnsIs("dhcp") && !PoliciesLocked(); },
+                          NoticeDelayMaxMs + 3000));
+
+    // The service's passes and the agent's never overlap, slow as netsh may be.
+    PlantConfig(ConfigWithSecret("1\nkids.example\n"));
+    NetshSimState slow = ReadNetshSimState();
+    slow.delayMs = 300;
+    WriteNetshSimState(slow);
+    ClearNetshSimLog();
+    Sleep(PassEchoMs + 500);
+    auto agent = std::make_unique<TestProcess>(kAgent, L"");
+    ASSERT_TRUE(ControlVellumbrookService(SERVICE_CONTROL_PARAMCHANGE));
     ASSERT_TRUE(TrayOf(agent->Id()));
-    ASSERT_TRUE(WaitUntil([] { return PoliciesLocked(); }));
-    TestProcess again(agentPath, L"");
+    auto passes = [] {
+        auto log = ReadNetshSimLog();
+        return std::count(log.begin(), log.end(), "netsh interface ipv4 show interfaces");
+    };
+    EXPECT_TRUE(WaitUntil([&] { return passes() >= 2 && Hosts() == kBlocked; }, 60000));
+    std::vector<std::string> log = ReadNetshSimLog();
+    EXPECT_EQ(std::count(log.begin(), log.end(), "overlap"), 0);
+    slow.delayMs = 0;
+    WriteNetshSimState(slow);
+
+    // A second start opens the running agent's settings. An update ends the agent
+    // and the service's process, starts the service again and keeps the settings.
+    TestProcess again(kAgent, L"");
     EXPECT_EQ(again.ExitCode(), 0);
     HWND enter = WaitForWindow(L"VBEnterPasswordWnd", agent->Id());
     ASSERT_TRUE(enter && Press(enter, IDC_CANCEL)) << DriverError();
-
-    // An update ends the running agent first, and keeps the settings.
+    VbUniqueHandle serviceProcess(OpenProcess(SYNCHRONIZE, FALSE, service.processId));
     TestProcess update(setup, L"/S");
     EXPECT_EQ(update.ExitCode(120000), 0);
-    EXPECT_EQ(agent->ExitCode(1000), 0);
+    EXPECT_EQ(agent->ExitCode(0), 0);
+    EXPECT_EQ(WaitForSingleObject(serviceProcess.Get(), 0), WAIT_OBJECT_0);
+    service = QueryVellumbrookService();
+    EXPECT_EQ(service.state, static_cast<DWORD>(SERVICE_RUNNING));
     EXPECT_EQ(ReadAll(TestConfigPath()), ConfigWithSecret("1\nkids.example\n"));
-    agent = std::make_unique<TestProcess>(agentPath, L"");
+    agent = std::make_unique<TestProcess>(kAgent, L"");
     ASSERT_TRUE(TrayOf(agent->Id()));
 
-    // A wrong password, then "Annuler": nothing at all is taken away.
-    TestProcess refused(kFolder + L"\\uninstall.exe", L"/S");
-    HANDLE asked = AnswerUninstall(L"wrong");
-    ASSERT_TRUE(asked) << "the uninstaller did not ask for the password";
-    EXPECT_EQ(WaitForSingleObject(asked, 30000), WAIT_OBJECT_0);
-    CloseHandle(asked);
-    Sleep(3000);
+    // Three wrong passwords: the right one is then refused unchecked, and
+    // "Annuler" takes nothing away.
+    TestProcess refused(kUninstaller, L"/S");
+    VbUniqueHandle asked;
+    enter = UninstallPrompt(asked);
+    ASSERT_TRUE(enter) << "the uninstaller did not ask for the password";
+    for (const wchar_t* typed : {L"wrong", L"Secret", L"secret "}) {
+        ASSERT_TRUE(FillPassword(enter, typed, L"", true)) << DriverError();
+        ExpectMessageBox(enter, L"Mot de passe incorrect.");
+    }
+    ASSERT_TRUE(FillPassword(enter, L"secret", L"", true)) << DriverError();
+    HWND box = WaitForMessageBox(enter);
+    EXPECT_TRUE(std::regex_match(MessageBoxText(box),
+                                 std::wregex(L"Trop d'essais. Réessayez dans (2[5-9]|30) secondes.")))
+        << Narrow(MessageBoxText(box));
+    ASSERT_TRUE(CloseWith(box, IDOK) && Press(enter, IDC_CANCEL));
+    EXPECT_EQ(ExitCodeOf(asked), 1);
     EXPECT_TRUE(agent->Running());
-    for (const std::wstring& file : {agentPath, kShortcut, TaskFile(), TestConfigPath()})
+    EXPECT_EQ(QueryVellumbrookService().processId, service.processId);
+    for (const std::wstring& file : {kAgent, kShortcut, TaskFile(), TestConfigPath()})
         EXPECT_TRUE(PathExists(file)) << Narrow(file);
-    EXPECT_EQ(Value(L"DisplayName"), "Vellumbrook");
 
-    // The right one: the agent ends, and the machine is as it was before.
-    TestProcess accepted(kFolder + L"\\uninstall.exe", L"/S");
-    asked = AnswerUninstall(L"secret");
-    ASSERT_TRUE(asked) << "the uninstaller did not ask for the password";
-    CloseHandle(asked);
-    EXPECT_EQ(agent->ExitCode(60000), 0);
+    // A protection that cannot be put back: the parent is asked, and "Non", the
+    // default, removes nothing and starts the service and the agent again.
+    NetshSimState failing = ReadNetshSimState();
+    failing.adapters[0].fail = "ipv4-dhcp";
+    WriteNetshSimState(failing);
+    TestProcess calledOff(kUninstaller, L"/S");
+    enter = UninstallPrompt(asked);
+    ASSERT_TRUE(FillPassword(enter, L"secret", L"", true)) << DriverError();
+    HWND question = WaitForMessageBox(nullptr, 60000);
+    ASSERT_TRUE(question) << DriverError();
+    EXPECT_EQ(MessageBoxText(question),
+              L"Vellumbrook n'a pas pu rétablir : le filtrage DNS. Désinstaller quand même ?");
+    ASSERT_TRUE(Keys(question, {VK_RETURN}));
+    EXPECT_EQ(ExitCodeOf(asked), 3);
+    EXPECT_EQ(agent->ExitCode(0), 0);
+    EXPECT_TRUE(TrayOf(0));
+    EXPECT_EQ(QueryVellumbrookService().state, static_cast<DWORD>(SERVICE_RUNNING));
+    for (const std::wstring& file : {kAgent, TaskFile(), TestConfigPath()})
+        EXPECT_TRUE(PathExists(file)) << Narrow(file);
+
+    // Everything can be put back: the machine is as it was before the install.
+    WriteNetshSimState({false, {Adapter(12, "Wi-Fi", kFamilyV4)}});
+    TestProcess accepted(kUninstaller, L"/S");
+    enter = UninstallPrompt(asked);
+    ASSERT_TRUE(FillPassword(enter, L"secret", L"", true)) << DriverError();
+    EXPECT_EQ(ExitCodeOf(asked), 0);
     EXPECT_TRUE(WaitUntil([&] { return !PathExists(kFolder); }, 60000)) << "program files left";
     for (const std::wstring& file : {kShortcut, TaskFile(), TestConfigDir()})
         EXPECT_FALSE(PathExists(file)) << Narrow(file);
-    EXPECT_EQ(Value(L"DisplayName"), "<absent>");
+    EXPECT_EQ(DisplayName(), "<absent>");
+    EXPECT_EQ(QueryVellumbrookService().state, 0u);
+    EXPECT_EQ(TrayOf(0, 0), nullptr);
     EXPECT_EQ(Hosts(), kUserHosts);
-    EXPECT_EQ(ReadNetshSimState().adapters[0].ipv4, "dhcp");
+    EXPECT_TRUE(DnsIs("dhcp"));
     EXPECT_FALSE(PoliciesLocked());
-    EXPECT_FALSE(MachineValue(L"SOFTWARE\\Policies\\Mozilla\\Firefox\\DNSOverHTTPS", L"Enabled"));
-}
-
-TEST(AgentResources, AnIconAndAManifestThatAsksForElevation) {
-    std::wstring path = FromEnvironment("VB_AGENT_EXE");
-    std::replace(path.begin(), path.end(), L'/', L'\\');
-    HMODULE module =
-        LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-    ASSERT_NE(module, nullptr) << "VB_AGENT_EXE must name the built Vellumbrook.exe";
-
-    EXPECT_NE(LoadImageW(module, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON, 256, 256, 0), nullptr);
-    HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(1), RT_MANIFEST);
-    ASSERT_NE(found, nullptr);
-    std::string_view manifest(static_cast<const char*>(LockResource(LoadResource(module, found))),
-                              SizeofResource(module, found));
-    for (std::string_view part :
-         {R"(name="Vellumbrook.Agent")", R"(processorArchitecture="amd64")",
-          R"(level="requireAdministrator")", R"(uiAccess="false")",
-          R"(name="Microsoft.Windows.Common-Controls")", R"(version="6.0.0.0")"})
-        EXPECT_NE(manifest.find(part), std::string_view::npos) << part;
 }

@@ -52,6 +52,12 @@ TEST(HiddenCommands, OutputAndExitCodes) {
     EXPECT_EQ(RunChild(L"cmd /c exit 259"), 0);  // STILL_ACTIVE's value is no success
     EXPECT_EQ(RunChild(L"vbnosuchprogram arg"), 0);
     EXPECT_EQ(Capture(L"vbnosuchprogram arg"), "<null>");
+    // The child inherits its pipe and nothing else the agent holds inheritable.
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    VbUniqueHandle event(CreateEventW(&inheritable, TRUE, FALSE, nullptr));
+    EXPECT_EQ(Capture(L"vbtestchild inherits " +
+                      std::to_wstring(reinterpret_cast<ULONG_PTR>(event.Get()))),
+              "no");
 }
 
 TEST(HiddenCommands, ProgramsComeOnlyFromTheSystemDirectory) {
@@ -101,11 +107,15 @@ TEST(SlowHiddenCommands, NoChildHoldsTheAgentLongerThanFifteenSeconds) {
     start = Clock::now();
     EXPECT_EQ(Capture(L"vbtestchild hold 17000 vb-holder"), "holding\r\n");  // output kept open
     waitedAndAlive(start, L"vb-holder");
-    // A child that writes without end is cut at 1 MiB, and never holds the agent.
+    // A child that writes without end is cut at 1 MiB, and never holds the agent;
+    // nor does one that writes a little at a time for longer than the limit.
     start = Clock::now();
     std::string flood = Capture(L"vbtestchild flood");
     EXPECT_EQ(flood.size(), 1024u * 1024u);
     EXPECT_EQ(flood.find_first_not_of('f'), std::string::npos);
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(17));
+    start = Clock::now();
+    EXPECT_GT(Capture(L"vbtestchild drip 20000").size(), 100u);
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(17));
 }
 
@@ -184,12 +194,28 @@ TEST(AdapterDns, TheResultFollowsEachAdaptersFirstCommand) {
         EXPECT_EQ(Switch(row.apply), row.result) << row.failA << " / " << row.failB;
         EXPECT_EQ(ReadNetshSimLog().size(), row.apply ? 9u : 5u);
     }
-    // No listing, no adapter, or nothing but loopback: no command at all.
-    NetshSimState fails = {true, {}};
-    NetshSimState loopback = {false, {Adapter(1, "Loopback Pseudo-Interface 1")}};
-    for (const NetshSimState& machine : {fails, NetshSimState{}, loopback}) {
-        WriteNetshSimState(machine);
-        EXPECT_EQ(Switch(true), std::make_pair(0, machine == loopback ? 1 : 0));
-        EXPECT_EQ(ReadNetshSimLog(), Strings{kList});
+    // No listing, no adapter, nothing but loopback, or loopback rows up to the
+    // limit with an adapter after them: no command at all. Two rows of one name
+    // once trailing blanks go: both commands reach the first adapter only.
+    NetshSimState full = {false, {}};
+    for (unsigned i = 1; i <= 32; ++i)
+        full.adapters.push_back(Adapter(i, "Loopback " + std::to_string(i)));
+    full.adapters.push_back(Adapter(40, "Wi-Fi"));
+    struct Machine {
+        NetshSimState state;
+        std::pair<int, int> result;
+        std::size_t commands;
+    } machines[] = {
+        {{true, {}}, {0, 0}, 1},
+        {{}, {0, 0}, 1},
+        {{false, {Adapter(1, "Loopback Pseudo-Interface 1")}}, {0, 1}, 1},
+        {full, {0, 0}, 1},
+        {{false, {Adapter(3, "Wi-Fi"), Adapter(4, "Wi-Fi ")}}, {1, 0}, 9},
+    };
+    for (const Machine& machine : machines) {
+        WriteNetshSimState(machine.state);
+        EXPECT_EQ(Switch(true), machine.result) << machine.state.adapters.size();
+        EXPECT_EQ(ReadNetshSimLog().size(), machine.commands);
     }
+    EXPECT_EQ(ReadNetshSimState().adapters[1].ipv4, "dhcp");
 }

@@ -5,10 +5,7 @@
 #include <cstring>
 
 #include "config/config.h"
-#include "config/config_folder.h"
 #include "tests/support/test_support.h"
-
-#include <sddl.h>
 
 namespace {
 
@@ -21,14 +18,18 @@ void RemoveAgentFolders() {
     FindClose(search);
 }
 
-// The bytes of what was moved aside from path, "<folder>", or "<none>".
+// The bytes of what was moved aside from path, "<folder>", or "<none>"; taken away.
 std::string MovedAside(const std::wstring& path) {
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW((path + L".untrusted-*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) return "<none>";
     FindClose(search);
-    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return "<folder>";
-    return ReadAll(path.substr(0, path.rfind(L'\\') + 1) + found.cFileName).value_or("?");
+    std::wstring aside = path.substr(0, path.rfind(L'\\') + 1) + found.cFileName;
+    std::string bytes = found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY
+                            ? "<folder>"
+                            : ReadAll(aside).value_or("?");
+    RemoveFolder(aside);
+    return bytes;
 }
 
 // What a load gives: its result, the switch, whether a password is set, the sites.
@@ -103,7 +104,7 @@ TEST_F(ConfigFile, ASaveReplacesTheFileWholeOrNotAtAll) {
     EXPECT_EQ(0, std::memcmp(&config, &back, sizeof config));
 }
 
-TEST_F(ConfigFile, WhatStandsInTheAgentsPlaceIsMovedAside) {
+TEST_F(ConfigFile, WhatStandsInTheAgentsPlaceIsMovedAsideAndNeverRead) {
     // A file where the folder goes: no load, then moved beside it, and the agent
     // starts afresh.
     WriteAll(TestConfigDir(), "planted file");
@@ -118,44 +119,32 @@ TEST_F(ConfigFile, WhatStandsInTheAgentsPlaceIsMovedAside) {
         EXPECT_EQ(MovedAside(name), "<folder>") << Narrow(name);
     }
     EXPECT_EQ(Load(), kFirstStart);
-    VbConfig config = {};
-    EXPECT_EQ(VbSaveConfig(&config), 1);
 
-    // The uninstaller takes the folder away, but never a file standing in its place.
+    // A config.dat with a second name elsewhere is not the agent's. Held open by
+    // another program, it cannot be moved: it is neither read nor written over,
+    // and taken away once it can be.
+    const std::string planted = "s\nh\n0\nplanted.example\n";
+    PlantConfig(planted);
+    ASSERT_TRUE(CreateHardLinkW(L"C:\\second-name.dat", TestConfigPath().c_str(), nullptr));
+    HANDLE holder = HoldFile(TestConfigPath(), GENERIC_READ, FILE_SHARE_READ);
+    VbConfig config = {};
+    EXPECT_EQ(VbEnsureConfigDir() + VbSaveConfig(&config), 0);
+    EXPECT_EQ(Load(), "0 on=1 password=0 sites=0");
+    CloseHandle(holder);
+    EXPECT_EQ(ReadAll(TestConfigPath()), planted);
+    ASSERT_EQ(VbEnsureConfigDir(), 1);
+    EXPECT_EQ(MovedAside(TestConfigPath()), planted);
+    DeleteFileW(L"C:\\second-name.dat");
+
+    // The uninstaller takes away the agent's own files, then the empty folder;
+    // never a file standing in the folder's place.
+    EXPECT_EQ(VbSaveConfig(&config), 1);
     EXPECT_EQ(VbRemoveConfigDir(), 1);
+    EXPECT_FALSE(PathExists(TestConfigPath()));
     EXPECT_FALSE(PathExists(TestConfigDir()));
     WriteAll(TestConfigDir(), "not ours");
     EXPECT_EQ(VbRemoveConfigDir(), 0);
     EXPECT_EQ(ReadAll(TestConfigDir()), "not ours");
-}
-
-TEST(ConfigFolderSecurity, OnlySystemAndAdministratorsHaveAccess) {
-    VbUniqueLocal descriptor = BuildConfigFolderDescriptor();
-    PSID owner = nullptr;
-    BOOL defaulted = FALSE, present = FALSE;
-    PACL dacl = nullptr;
-    SECURITY_DESCRIPTOR_CONTROL control = 0;
-    DWORD revision = 0;
-    ASSERT_TRUE(descriptor && GetSecurityDescriptorOwner(descriptor.Get(), &owner, &defaulted) &&
-                GetSecurityDescriptorDacl(descriptor.Get(), &present, &dacl, &defaulted) &&
-                GetSecurityDescriptorControl(descriptor.Get(), &control, &revision) && dacl);
-    EXPECT_TRUE(control & SE_DACL_PROTECTED);  // nothing inherited from ProgramData
-    auto text = [](PSID sid) {
-        LPWSTR sddl = nullptr;
-        std::wstring result = ConvertSidToStringSidW(sid, &sddl) ? sddl : L"?";
-        LocalFree(sddl);
-        return result;
-    };
-    std::wstring sids = text(owner);  // then, for each entry, whom it allows everything
-    for (DWORD i = 0; i < dacl->AceCount; ++i) {
-        ACCESS_ALLOWED_ACE* ace = nullptr;
-        GetAce(dacl, i, reinterpret_cast<void**>(&ace));
-        EXPECT_EQ(ace->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
-        EXPECT_EQ(ace->Header.AceFlags, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
-        EXPECT_EQ(ace->Mask, static_cast<DWORD>(FILE_ALL_ACCESS));
-        sids += L" " + text(&ace->SidStart);
-    }
-    EXPECT_EQ(sids, L"S-1-5-32-544 S-1-5-18 S-1-5-32-544");  // Administrators; SYSTEM, Administrators
 }
 
 // Run with the agent's folder made a Unix symbolic link (a reparse point to Wine),

@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 
+#include "common/vb_handle.h"
+
 bool VbTestIsSandbox() {
     HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
     bool underWine = ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
@@ -153,6 +155,39 @@ std::string HostsLines(const std::string& name) {
 
 std::string ConfigWithSecret(const std::string& rest) {
     return std::string(kSalt) + "\n" + kSecretHash + "\n" + rest;
+}
+
+namespace {
+
+VbUniqueService OpenVellumbrookService(DWORD access) {
+    VbUniqueService manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    return VbUniqueService(manager ? OpenServiceW(manager.Get(), L"Vellumbrook", access) : nullptr);
+}
+
+}  // namespace
+
+ServiceState QueryVellumbrookService() {
+    VbUniqueService service = OpenVellumbrookService(SERVICE_QUERY_STATUS);
+    SERVICE_STATUS_PROCESS status = {};
+    DWORD size = 0;
+    if (!service || !QueryServiceStatusEx(service.Get(), SC_STATUS_PROCESS_INFO,
+                                          reinterpret_cast<BYTE*>(&status), sizeof status, &size))
+        return {0, 0};
+    return {status.dwCurrentState, status.dwProcessId};
+}
+
+bool ControlVellumbrookService(DWORD control) {
+    VbUniqueService service = OpenVellumbrookService(SERVICE_STOP | SERVICE_PAUSE_CONTINUE);
+    SERVICE_STATUS status;
+    return service && ControlService(service.Get(), control, &status);
+}
+
+void RemoveVellumbrookService() {
+    ServiceState service = QueryVellumbrookService();
+    VbUniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, service.processId));
+    ControlVellumbrookService(SERVICE_CONTROL_STOP);
+    if (process) WaitForSingleObject(process.Get(), 30000);
+    DeleteService(OpenVellumbrookService(DELETE).Get());
 }
 
 TestProcess::TestProcess(const std::wstring& program, const std::wstring& arguments) {

@@ -62,6 +62,18 @@ std::string ConfigWithSecret(const std::string& rest);
 inline constexpr char kFamilyV4[] = "1.1.1.3,1.0.0.3";
 inline constexpr char kFamilyV6[] = "2606:4700:4700::1113,2606:4700:4700::1003";
 
+// The service "Vellumbrook" as the service control manager has it: its state (0
+// when there is none) and its process.
+struct ServiceState {
+    DWORD state;
+    DWORD processId;
+};
+ServiceState QueryVellumbrookService();
+// Sends it a control; true when it took it.
+bool ControlVellumbrookService(DWORD control);
+// Stops and deletes it, so that no service rewrites the machine during other tests.
+void RemoveVellumbrookService();
+
 // A program started by a test (the agent, the setup), ended by its id if the
 // test leaves it running.
 class TestProcess {

@@ -1,0 +1,116 @@
+// The service's record in the service control manager: made or brought up to date
+// by the setup program ("--install-service"), stopped by "--stop" and the
+// uninstaller, started again after an uninstall the parent called off, deleted
+// by the uninstaller.
+#include <windows.h>
+#include <sddl.h>
+
+#include "agent/agent.h"
+#include "common/vb_text.h"
+
+namespace {
+
+constexpr wchar_t kDescription[] =
+    L"Maintient la protection familiale de Vellumbrook dans toutes les sessions.";
+// Administrators and SYSTEM may do everything. Interactive and authenticated
+// users may only query its configuration and status and interrogate it: the
+// default security would also let them send it user-defined controls.
+constexpr wchar_t kServiceSddl[] =
+    L"D:(A;;CCDCLCSWRPWPDTLOCRSDRCWDWO;;;SY)(A;;CCDCLCSWRPWPDTLOCRSDRCWDWO;;;BA)"
+    L"(A;;CCLCLO;;;IU)(A;;CCLCLO;;;AU)";
+// Restarted one minute after its first and second failure; the count resets after a day.
+constexpr DWORD kRestartDelayMs = 60000;
+constexpr DWORD kResetPeriodSeconds = 24 * 60 * 60;
+
+VbUniqueService OpenService(DWORD access) noexcept {
+    VbUniqueService manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    return VbUniqueService(manager ? OpenServiceW(manager.Get(), ServiceName, access) : nullptr);
+}
+
+bool Describe(SC_HANDLE service) noexcept {
+    SERVICE_DESCRIPTIONW description = {const_cast<wchar_t*>(kDescription)};
+    SC_ACTION actions[] = {{SC_ACTION_RESTART, kRestartDelayMs},
+                           {SC_ACTION_RESTART, kRestartDelayMs},
+                           {SC_ACTION_NONE, 0}};
+    SERVICE_FAILURE_ACTIONSW failure = {kResetPeriodSeconds, nullptr, nullptr, 3, actions};
+    PSECURITY_DESCRIPTOR held = nullptr;
+    ConvertStringSecurityDescriptorToSecurityDescriptorW(kServiceSddl, SDDL_REVISION_1, &held,
+                                                         nullptr);
+    VbUniqueLocal security(held);
+    bool ok = ChangeServiceConfig2W(service, SERVICE_CONFIG_DESCRIPTION, &description) != FALSE;
+    ok = ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failure) && ok;
+    ok = security && SetServiceObjectSecurity(service, DACL_SECURITY_INFORMATION, security.Get()) &&
+         ok;
+    return ok;
+}
+
+bool Start(SC_HANDLE service) noexcept {
+    return StartServiceW(service, 0, nullptr) || GetLastError() == ERROR_SERVICE_ALREADY_RUNNING;
+}
+
+}  // namespace
+
+int VbInstallService() noexcept {
+    // This very executable, the installed one, quoted: its path has spaces.
+    wchar_t self[MAX_PATH];
+    wchar_t command[MAX_PATH + 16];
+    DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
+    VbUniqueService manager(
+        OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE));
+    if (length == 0 || length >= MAX_PATH || !manager ||
+        !VbJoin<wchar_t>(command, {L"\"", self, L"\" --service"}))
+        return kIncomplete;
+    VbUniqueService service(CreateServiceW(manager.Get(), ServiceName, L"Vellumbrook",
+                                           SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                           SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, command,
+                                           nullptr, nullptr, nullptr, nullptr, nullptr));
+    // An earlier install's: brought up to date (LocalSystem takes no password).
+    if (!service && GetLastError() == ERROR_SERVICE_EXISTS) {
+        service.Reset(OpenServiceW(manager.Get(), ServiceName, SERVICE_ALL_ACCESS));
+        if (service && !ChangeServiceConfigW(service.Get(), SERVICE_WIN32_OWN_PROCESS,
+                                             SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, command,
+                                             nullptr, nullptr, nullptr, L"LocalSystem", L"",
+                                             L"Vellumbrook"))
+            service.Reset();
+    }
+    bool ok = service && Describe(service.Get());
+    return ok && Start(service.Get()) ? kDone : kIncomplete;
+}
+
+bool VbStopService(DWORD waitMs, bool& wasRunning) noexcept {
+    wasRunning = false;
+    VbUniqueService service = OpenService(SERVICE_STOP | SERVICE_QUERY_STATUS);
+    if (!service) return GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST;
+    SERVICE_STATUS_PROCESS status = {};
+    DWORD size = 0;
+    if (!QueryServiceStatusEx(service.Get(), SC_STATUS_PROCESS_INFO,
+                              reinterpret_cast<BYTE*>(&status), sizeof status, &size))
+        return false;
+    if (status.dwCurrentState == SERVICE_STOPPED) return true;
+    wasRunning = true;
+    VbUniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, status.dwProcessId));
+    SERVICE_STATUS ignored;
+    ControlService(service.Get(), SERVICE_CONTROL_STOP, &ignored);
+    // Its files may be replaced, and the machine changed, only once its process
+    // has ended, not just once it reports itself stopped.
+    return process && WaitForSingleObject(process.Get(), waitMs) == WAIT_OBJECT_0;
+}
+
+bool VbStartService() noexcept {
+    VbUniqueService service = OpenService(SERVICE_START);
+    return service && Start(service.Get());
+}
+
+bool VbDeleteService() noexcept {
+    for (int round = 0; round < 2; ++round) {
+        VbUniqueService service = OpenService(DELETE);
+        DWORD error = GetLastError();
+        if (!service)
+            return error == ERROR_SERVICE_DOES_NOT_EXIST || error == ERROR_SERVICE_MARKED_FOR_DELETE;
+        // The second round finds it only marked for deletion while another program
+        // (a services console) keeps a handle: it goes when that one closes.
+        if (!DeleteService(service.Get()) && GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE)
+            return true;
+    }
+    return false;
+}
