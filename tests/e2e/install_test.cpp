@@ -29,7 +29,7 @@ const wchar_t kUninstallKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\
 const std::string kBlocked = kUserHosts + kBegin + HostsLines("kids.example") + kEnd;
 
 std::wstring TaskFile() {
-    return TestSystemDir() + L"\\Tasks\\Vellumbrook";
+    return kSystemDir + L"\\Tasks\\Vellumbrook";
 }
 
 std::string DisplayName() {
@@ -112,7 +112,7 @@ TEST_F(Setup, InstallsUpdatesAndGivesTheMachineBack) {
     // a minute, and after a change it is told of, within seconds.
     ASSERT_TRUE(WaitUntil([] { return Hosts() == kBlocked && DnsIs(kFamilyV4) && PoliciesLocked(); },
                           30000));
-    WriteAll(TestHostsPath(), kUserHosts);
+    WriteAll(kHostsPath, kUserHosts);
     EXPECT_TRUE(WaitUntil([] { return Hosts() == kBlocked; }, 65000));
     Sleep(PassEchoMs + 500);  // past the echoes of that pass's own commands
     PlantConfig(ConfigWithSecret("0\nkids.example\n"));
@@ -145,7 +145,7 @@ TEST_F(Setup, InstallsUpdatesAndGivesTheMachineBack) {
     TestProcess again(kAgent, L"");
     EXPECT_EQ(again.ExitCode(), 0);
     HWND enter = WaitForWindow(L"VBEnterPasswordWnd", agent->Id());
-    ASSERT_TRUE(enter && Press(enter, IDC_CANCEL)) << DriverError();
+    ASSERT_TRUE(enter && Press(enter, IDC_CANCEL));
     VbUniqueHandle serviceProcess(OpenProcess(SYNCHRONIZE, FALSE, service.processId));
     TestProcess update(setup, L"/S");
     EXPECT_EQ(update.ExitCode(120000), 0);
@@ -153,7 +153,7 @@ TEST_F(Setup, InstallsUpdatesAndGivesTheMachineBack) {
     EXPECT_EQ(WaitForSingleObject(serviceProcess.Get(), 0), WAIT_OBJECT_0);
     service = QueryVellumbrookService();
     EXPECT_EQ(service.state, static_cast<DWORD>(SERVICE_RUNNING));
-    EXPECT_EQ(ReadAll(TestConfigPath()), ConfigWithSecret("1\nkids.example\n"));
+    EXPECT_EQ(ReadAll(kConfigPath), ConfigWithSecret("1\nkids.example\n"));
     agent = std::make_unique<TestProcess>(kAgent, L"");
     ASSERT_TRUE(TrayOf(agent->Id()));
 
@@ -164,10 +164,10 @@ TEST_F(Setup, InstallsUpdatesAndGivesTheMachineBack) {
     enter = UninstallPrompt(asked);
     ASSERT_TRUE(enter) << "the uninstaller did not ask for the password";
     for (const wchar_t* typed : {L"wrong", L"Secret", L"secret "}) {
-        ASSERT_TRUE(FillPassword(enter, typed, L"", true)) << DriverError();
+        ASSERT_TRUE(FillPassword(enter, typed, L"", true));
         ExpectMessageBox(enter, L"Mot de passe incorrect.");
     }
-    ASSERT_TRUE(FillPassword(enter, L"secret", L"", true)) << DriverError();
+    ASSERT_TRUE(FillPassword(enter, L"secret", L"", true));
     HWND box = WaitForMessageBox(enter);
     EXPECT_TRUE(std::regex_match(MessageBoxText(box),
                                  std::wregex(L"Trop d'essais. Réessayez dans (2[5-9]|30) secondes.")))
@@ -176,7 +176,7 @@ TEST_F(Setup, InstallsUpdatesAndGivesTheMachineBack) {
     EXPECT_EQ(ExitCodeOf(asked), 1);
     EXPECT_TRUE(agent->Running());
     EXPECT_EQ(QueryVellumbrookService().processId, service.processId);
-    for (const std::wstring& file : {kAgent, kShortcut, TaskFile(), TestConfigPath()})
+    for (const std::wstring& file : {kAgent, kShortcut, TaskFile(), kConfigPath})
         EXPECT_TRUE(PathExists(file)) << Narrow(file);
 
     // A protection that cannot be put back: the parent is asked, and "Non", the
@@ -186,9 +186,9 @@ TEST_F(Setup, InstallsUpdatesAndGivesTheMachineBack) {
     WriteNetshSimState(failing);
     TestProcess calledOff(kUninstaller, L"/S");
     enter = UninstallPrompt(asked);
-    ASSERT_TRUE(FillPassword(enter, L"secret", L"", true)) << DriverError();
+    ASSERT_TRUE(FillPassword(enter, L"secret", L"", true));
     HWND question = WaitForMessageBox(nullptr, 60000);
-    ASSERT_TRUE(question) << DriverError();
+    ASSERT_TRUE(question);
     EXPECT_EQ(MessageBoxText(question),
               L"Vellumbrook n'a pas pu rétablir : le filtrage DNS. Désinstaller quand même ?");
     ASSERT_TRUE(Keys(question, {VK_RETURN}));
@@ -196,17 +196,17 @@ TEST_F(Setup, InstallsUpdatesAndGivesTheMachineBack) {
     EXPECT_EQ(agent->ExitCode(0), 0);
     EXPECT_TRUE(TrayOf(0));
     EXPECT_EQ(QueryVellumbrookService().state, static_cast<DWORD>(SERVICE_RUNNING));
-    for (const std::wstring& file : {kAgent, TaskFile(), TestConfigPath()})
+    for (const std::wstring& file : {kAgent, TaskFile(), kConfigPath})
         EXPECT_TRUE(PathExists(file)) << Narrow(file);
 
     // Everything can be put back: the machine is as it was before the install.
     WriteNetshSimState({false, {Adapter(12, "Wi-Fi", kFamilyV4)}});
     TestProcess accepted(kUninstaller, L"/S");
     enter = UninstallPrompt(asked);
-    ASSERT_TRUE(FillPassword(enter, L"secret", L"", true)) << DriverError();
+    ASSERT_TRUE(FillPassword(enter, L"secret", L"", true));
     EXPECT_EQ(ExitCodeOf(asked), 0);
     EXPECT_TRUE(WaitUntil([&] { return !PathExists(kFolder); }, 60000)) << "program files left";
-    for (const std::wstring& file : {kShortcut, TaskFile(), TestConfigDir()})
+    for (const std::wstring& file : {kShortcut, TaskFile(), kConfigDir})
         EXPECT_FALSE(PathExists(file)) << Narrow(file);
     EXPECT_EQ(DisplayName(), "<absent>");
     EXPECT_EQ(QueryVellumbrookService().state, 0u);

@@ -1,15 +1,8 @@
 # Sourced by the harness scripts: the environment of the throwaway test prefix.
 # The caller sets vb_dir to the harness folder inside the build folder.
-vb_find() {
-    for candidate in "$@"; do
-        if [ -x "$candidate" ]; then echo "$candidate"; return 0; fi
-        found=$(command -v "$candidate" 2>/dev/null) && { echo "$found"; return 0; }
-    done
-    return 1
-}
 # Debian keeps wine64 and wineserver out of PATH.
-WINE=$(vb_find /usr/lib/wine/wine64 wine64 /usr/lib/wine/wine wine) || { echo "wine not found" >&2; exit 1; }
-WINESERVER=$(vb_find /usr/lib/wine/wineserver64 /usr/lib/wine/wineserver wineserver) || { echo "wineserver not found" >&2; exit 1; }
+WINE=$(PATH=/usr/lib/wine:$PATH command -v wine64 || command -v wine) || { echo "no wine" >&2; exit 1; }
+WINESERVER=$(PATH=/usr/lib/wine:$PATH command -v wineserver) || { echo "no wineserver" >&2; exit 1; }
 export WINEPREFIX="$vb_dir/prefix"
 export WINEARCH=win64
 export WINEDEBUG=-all

@@ -46,7 +46,7 @@ TEST(HiddenCommands, OutputAndExitCodes) {
     EXPECT_EQ(Capture(L"cmd /c \"echo only>&2\""), "only\r\n");
     EXPECT_EQ(Capture(L"cmd /c \"echo name=\"Wi-Fi 2\"& exit 1\""), "name=\"Wi-Fi 2\"\r\n");
     // Children run in the system directory, where no one can plant a DLL.
-    EXPECT_EQ(Capture(L"cmd /c cd"), Narrow(TestSystemDir()) + "\r\n");
+    EXPECT_EQ(Capture(L"cmd /c cd"), Narrow(kSystemDir) + "\r\n");
     EXPECT_EQ(RunChild(L"cmd /c exit 0"), 1);
     EXPECT_EQ(RunChild(L"cmd /c exit 1"), 0);
     EXPECT_EQ(RunChild(L"cmd /c exit 259"), 0);  // STILL_ACTIVE's value is no success
@@ -62,7 +62,7 @@ TEST(HiddenCommands, OutputAndExitCodes) {
 
 TEST(HiddenCommands, ProgramsComeOnlyFromTheSystemDirectory) {
     // Copies where the platform's own search looks before system32.
-    const std::wstring system = TestSystemDir() + L"\\vbtestchild.exe";
+    const std::wstring system = kSystemDir + L"\\vbtestchild.exe";
     const std::wstring work = L"C:\\vb-cwd";
     CreateDirectoryW(work.c_str(), nullptr);
     const std::wstring copies[] = {ExeFolder() + L"\\vbtestchild.exe",

@@ -12,9 +12,9 @@ namespace {
 // The agent's folder, and what was moved aside beside it.
 void RemoveAgentFolders() {
     WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((TestConfigDir() + L"*").c_str(), &found);
+    HANDLE search = FindFirstFileW((kConfigDir + L"*").c_str(), &found);
     for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found))
-        RemoveFolder(TestConfigDir().substr(0, TestConfigDir().rfind(L'\\') + 1) + found.cFileName);
+        RemoveFolder(kConfigDir.substr(0, kConfigDir.rfind(L'\\') + 1) + found.cFileName);
     FindClose(search);
 }
 
@@ -47,7 +47,7 @@ class ConfigFile : public testing::Test {
 protected:
     void SetUp() override { RemoveAgentFolders(); }
     void TearDown() override { RemoveAgentFolders(); }
-    static std::wstring Temp() { return TestConfigPath() + L".vb_tmp"; }
+    static std::wstring Temp() { return kConfigPath + L".vb_tmp"; }
 };
 
 }  // namespace
@@ -63,7 +63,7 @@ TEST_F(ConfigFile, OnlyAMissingFileIsAFirstStart) {
     PlantConfig("");
     EXPECT_EQ(Load(), "1 on=0 password=0 sites=0");  // an empty file is protection off
     PlantConfig("s\nh\n0\nexample.com\n");
-    HANDLE lock = HoldFile(TestConfigPath(), GENERIC_READ | GENERIC_WRITE, 0);
+    HANDLE lock = HoldFile(kConfigPath, GENERIC_READ | GENERIC_WRITE, 0);
     EXPECT_EQ(Load(), "0 on=1 password=0 sites=0");  // held by another program
     CloseHandle(lock);
     EXPECT_EQ(Load(), "1 on=0 password=1 sites=1");
@@ -83,12 +83,12 @@ TEST_F(ConfigFile, ASaveReplacesTheFileWholeOrNotAtAll) {
     std::strcpy(config.sites[1], "kids.example");
     for (DWORD share : {0ul, 3ul, 7ul}) {  // read; read and write; and delete sharing
         PlantConfig(old);
-        HANDLE holder = HoldFile(TestConfigPath(), GENERIC_READ, share | FILE_SHARE_READ);
+        HANDLE holder = HoldFile(kConfigPath, GENERIC_READ, share | FILE_SHARE_READ);
         int result = VbSaveConfig(&config);
         CloseHandle(holder);
         // Only with delete sharing can it be replaced (Windows does, Wine does not).
         EXPECT_TRUE(result == 0 || share == 7) << share;
-        EXPECT_EQ(ReadAll(TestConfigPath()).value_or("<missing>"), result ? saved : old) << share;
+        EXPECT_EQ(ReadAll(kConfigPath).value_or("<missing>"), result ? saved : old) << share;
         EXPECT_FALSE(PathExists(Temp())) << share;
     }
     // A leftover temporary file, read-only and hidden, can neither block the save
@@ -96,9 +96,9 @@ TEST_F(ConfigFile, ASaveReplacesTheFileWholeOrNotAtAll) {
     WriteAll(Temp(), "planted");
     SetFileAttributesW(Temp().c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
     ASSERT_EQ(VbSaveConfig(&config), 1);
-    EXPECT_EQ(ReadAll(TestConfigPath()), saved);
+    EXPECT_EQ(ReadAll(kConfigPath), saved);
     EXPECT_FALSE(PathExists(Temp()));
-    EXPECT_EQ(GetFileAttributesW(TestConfigPath().c_str()) & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN), 0u);
+    EXPECT_EQ(GetFileAttributesW(kConfigPath.c_str()) & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN), 0u);
     VbConfig back;
     ASSERT_EQ(VbLoadConfig(&back), 1);
     EXPECT_EQ(0, std::memcmp(&config, &back, sizeof config));
@@ -107,13 +107,13 @@ TEST_F(ConfigFile, ASaveReplacesTheFileWholeOrNotAtAll) {
 TEST_F(ConfigFile, WhatStandsInTheAgentsPlaceIsMovedAsideAndNeverRead) {
     // A file where the folder goes: no load, then moved beside it, and the agent
     // starts afresh.
-    WriteAll(TestConfigDir(), "planted file");
+    WriteAll(kConfigDir, "planted file");
     EXPECT_EQ(Load(), "0 on=1 password=0 sites=0");
     ASSERT_EQ(VbEnsureConfigDir(), 1);
-    EXPECT_TRUE(GetFileAttributesW(TestConfigDir().c_str()) & FILE_ATTRIBUTE_DIRECTORY);
-    EXPECT_EQ(MovedAside(TestConfigDir()), "planted file");
+    EXPECT_TRUE(GetFileAttributesW(kConfigDir.c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_EQ(MovedAside(kConfigDir), "planted file");
     // Folders named like the agent's two files inside it.
-    for (const std::wstring& name : {TestConfigPath(), Temp()}) {
+    for (const std::wstring& name : {kConfigPath, Temp()}) {
         ASSERT_TRUE(CreateDirectoryW(name.c_str(), nullptr));
         ASSERT_EQ(VbEnsureConfigDir(), 1);
         EXPECT_EQ(MovedAside(name), "<folder>") << Narrow(name);
@@ -125,33 +125,33 @@ TEST_F(ConfigFile, WhatStandsInTheAgentsPlaceIsMovedAsideAndNeverRead) {
     // and taken away once it can be.
     const std::string planted = "s\nh\n0\nplanted.example\n";
     PlantConfig(planted);
-    ASSERT_TRUE(CreateHardLinkW(L"C:\\second-name.dat", TestConfigPath().c_str(), nullptr));
-    HANDLE holder = HoldFile(TestConfigPath(), GENERIC_READ, FILE_SHARE_READ);
+    ASSERT_TRUE(CreateHardLinkW(L"C:\\second-name.dat", kConfigPath.c_str(), nullptr));
+    HANDLE holder = HoldFile(kConfigPath, GENERIC_READ, FILE_SHARE_READ);
     VbConfig config = {};
     EXPECT_EQ(VbEnsureConfigDir() + VbSaveConfig(&config), 0);
     EXPECT_EQ(Load(), "0 on=1 password=0 sites=0");
     CloseHandle(holder);
-    EXPECT_EQ(ReadAll(TestConfigPath()), planted);
+    EXPECT_EQ(ReadAll(kConfigPath), planted);
     ASSERT_EQ(VbEnsureConfigDir(), 1);
-    EXPECT_EQ(MovedAside(TestConfigPath()), planted);
+    EXPECT_EQ(MovedAside(kConfigPath), planted);
     DeleteFileW(L"C:\\second-name.dat");
 
     // The uninstaller takes away the agent's own files, then the empty folder;
     // never a file standing in the folder's place.
     EXPECT_EQ(VbSaveConfig(&config), 1);
     EXPECT_EQ(VbRemoveConfigDir(), 1);
-    EXPECT_FALSE(PathExists(TestConfigPath()));
-    EXPECT_FALSE(PathExists(TestConfigDir()));
-    WriteAll(TestConfigDir(), "not ours");
+    EXPECT_FALSE(PathExists(kConfigPath));
+    EXPECT_FALSE(PathExists(kConfigDir));
+    WriteAll(kConfigDir, "not ours");
     EXPECT_EQ(VbRemoveConfigDir(), 0);
-    EXPECT_EQ(ReadAll(TestConfigDir()), "not ours");
+    EXPECT_EQ(ReadAll(kConfigDir), "not ours");
 }
 
 // Run with the agent's folder made a Unix symbolic link (a reparse point to Wine),
 // which Wine cannot rename or delete without following: the agent leaves it be,
 // and reads, writes, moves or re-secures nothing through it.
 TEST(ConfigFolderLink, ALinkIsNeverFollowed) {
-    DWORD attributes = GetFileAttributesW(TestConfigDir().c_str());
+    DWORD attributes = GetFileAttributesW(kConfigDir.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
         GTEST_SKIP() << "the agent's folder is not a link in this run";
     const std::wstring planted = L"C:\\link-target\\config.dat";
@@ -161,5 +161,5 @@ TEST(ConfigFolderLink, ALinkIsNeverFollowed) {
     EXPECT_EQ(Load(), "0 on=1 password=0 sites=0");  // defaults, not the planted file
     EXPECT_EQ(ReadAll(planted), "s\nh\n0\nplanted.example\n");
     EXPECT_FALSE(PathExists(planted + L".vb_tmp"));
-    EXPECT_TRUE(GetFileAttributesW(TestConfigDir().c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
+    EXPECT_TRUE(GetFileAttributesW(kConfigDir.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
 }

@@ -13,16 +13,16 @@ constexpr std::size_t kMaxRead = 4u * 1024 * 1024;
 class HostsFile : public testing::Test {
 protected:
     void SetUp() override {
-        for (const std::wstring& path : {Temp(), TestHostsPath()}) {
+        for (const std::wstring& path : {Temp(), kHostsPath}) {
             SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
             DeleteFileW(path.c_str());
         }
         std::strcpy(sites_[0], "example.com");
         std::strcpy(sites_[1], "kids.example");
     }
-    void TearDown() override { WriteAll(TestHostsPath(), kUserHosts); }
+    void TearDown() override { WriteAll(kHostsPath, kUserHosts); }
 
-    static std::wstring Temp() { return TestHostsPath() + L".vb_tmp"; }
+    static std::wstring Temp() { return kHostsPath + L".vb_tmp"; }
     std::string Block() const { return kBegin + HostsLines("example.com") + HostsLines("kids.example") + kEnd; }
 
     char sites_[VbMaxSites][VbSiteSlotSize] = {};
@@ -36,13 +36,13 @@ TEST_F(HostsFile, AMissingOrReadOnlyFileIsWrittenAndTheUsersBytesComeBack) {
     // Read-only, which many tools set, is cleared; hidden stays. A leftover
     // temporary file, read-only and hidden too, is replaced and gone afterwards.
     const std::string user = "# comment\r\n127.0.0.1 localhost\n10.1.1.1 nas\r\n";
-    WriteAll(TestHostsPath(), user);
+    WriteAll(kHostsPath, user);
     WriteAll(Temp(), std::string(100000, 'z'));
-    for (const std::wstring& path : {TestHostsPath(), Temp()})
+    for (const std::wstring& path : {kHostsPath, Temp()})
         SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
     EXPECT_EQ(VbApplyHostsBlock(sites_, 2) + VbApplyHostsBlock(sites_, 2), 2);
     EXPECT_EQ(Hosts(), user + Block());
-    EXPECT_EQ(GetFileAttributesW(TestHostsPath().c_str()) &
+    EXPECT_EQ(GetFileAttributesW(kHostsPath.c_str()) &
                   (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN),
               static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN));
     EXPECT_FALSE(PathExists(Temp()));
@@ -53,7 +53,7 @@ TEST_F(HostsFile, AMissingOrReadOnlyFileIsWrittenAndTheUsersBytesComeBack) {
 TEST_F(HostsFile, AFileThatCannotBeReadWholeOrReplacedIsLeftAsItIs) {
     std::string exact(kMaxRead, '#');
     exact.back() = '\n';
-    WriteAll(TestHostsPath(), exact);
+    WriteAll(kHostsPath, exact);
     EXPECT_EQ(VbApplyHostsBlock(sites_, 2), 1);  // 4 MiB is still read
     EXPECT_EQ(Hosts(), exact + Block());
 
@@ -68,14 +68,14 @@ TEST_F(HostsFile, AFileThatCannotBeReadWholeOrReplacedIsLeftAsItIs) {
         {"held without delete sharing", "127.0.0.1 localhost\r\n", GENERIC_READ, FILE_SHARE_READ},
     };
     for (const Case& c : cases) {
-        WriteAll(TestHostsPath(), c.bytes);
-        SetFileAttributesW(TestHostsPath().c_str(), FILE_ATTRIBUTE_READONLY);  // and stays so
-        HANDLE holder = c.access ? HoldFile(TestHostsPath(), c.access, c.share) : nullptr;
+        WriteAll(kHostsPath, c.bytes);
+        SetFileAttributesW(kHostsPath.c_str(), FILE_ATTRIBUTE_READONLY);  // and stays so
+        HANDLE holder = c.access ? HoldFile(kHostsPath, c.access, c.share) : nullptr;
         EXPECT_EQ(VbApplyHostsBlock(sites_, 1), 0) << c.what;
         EXPECT_EQ(VbClearHostsBlock(), 0) << c.what;
         if (holder != nullptr) CloseHandle(holder);
         EXPECT_EQ(Hosts(), c.bytes) << c.what;
-        EXPECT_TRUE(GetFileAttributesW(TestHostsPath().c_str()) & FILE_ATTRIBUTE_READONLY) << c.what;
+        EXPECT_TRUE(GetFileAttributesW(kHostsPath.c_str()) & FILE_ATTRIBUTE_READONLY) << c.what;
         EXPECT_FALSE(PathExists(Temp())) << c.what;
     }
 }

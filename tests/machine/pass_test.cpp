@@ -96,7 +96,7 @@ class Pass : public Policies {
 protected:
     void SetUp() override { ResetMachine({Adapter(12, "Wi-Fi")}); }
     void TearDown() override {
-        RemoveFolder(TestConfigDir());
+        RemoveFolder(kConfigDir);
         Policies::TearDown();
     }
     // The pass's result, then its report: read, on, DNS, hosts, browsers failed.
@@ -114,7 +114,7 @@ TEST_F(Pass, EveryStepIsAppliedOrRevertedAndReported) {
     EXPECT_EQ(ReadNetshSimState().adapters[0].ipv4, kFamilyV4);
     EXPECT_EQ(Hosts(), kUserHosts);
     EXPECT_TRUE(PoliciesLocked());
-    EXPECT_FALSE(PathExists(TestConfigPath()));  // a pass never writes the configuration
+    EXPECT_FALSE(PathExists(kConfigPath));  // a pass never writes the configuration
 
     PlantConfig("s\nh\n1\nkids.example\n");
     ClearNetshSimLog();
@@ -127,19 +127,19 @@ TEST_F(Pass, EveryStepIsAppliedOrRevertedAndReported) {
     NetshSimState state = ReadNetshSimState();
     state.adapters[0].fail = "ipv6-add";
     WriteNetshSimState(state);
-    HANDLE reader = HoldFile(TestHostsPath(), GENERIC_READ, FILE_SHARE_READ);  // not replaceable
+    HANDLE reader = HoldFile(kHostsPath, GENERIC_READ, FILE_SHARE_READ);  // not replaceable
     MakeBraveUnwritable();
     EXPECT_EQ(PassReport(), (std::vector<int>{0, 1, 1, 1, 1, 1}));
     CloseHandle(reader);
 
     // A folder in the temporary file's place, held by another program, cannot be
     // moved aside: the pass reads nothing and leaves the machine as it is.
-    const std::wstring planted = TestConfigPath() + L".vb_tmp";
+    const std::wstring planted = kConfigPath + L".vb_tmp";
     ASSERT_TRUE(CreateDirectoryW(planted.c_str(), nullptr));
     HANDLE holder = CreateFileW(planted.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     ClearNetshSimLog();
-    WriteAll(TestHostsPath(), kUserHosts);
+    WriteAll(kHostsPath, kUserHosts);
     EXPECT_EQ(PassReport(), (std::vector<int>{0, 0, 0, 0, 0, 0}));
     EXPECT_TRUE(ReadNetshSimLog().empty());
     EXPECT_EQ(Hosts(), kUserHosts);
@@ -171,7 +171,7 @@ TEST_F(Pass, HundredsOfPassesLeakNothing) {
         return Usage{memory.PagefileUsage, probe};
     };
     // Without netsh a pass starts no child and costs milliseconds.
-    std::wstring netsh = TestSystemDir() + L"\\netsh.exe";
+    std::wstring netsh = kSystemDir + L"\\netsh.exe";
     ASSERT_TRUE(MoveFileW(netsh.c_str(), (netsh + L".away").c_str()));
     for (int i = 0; i < 10; ++i)
         VbEnforceFromConfig();

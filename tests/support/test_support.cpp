@@ -1,7 +1,5 @@
 #include "tests/support/test_support.h"
 
-#include <shlobj.h>
-
 #include <cstdlib>
 
 #include "common/vb_handle.h"
@@ -11,27 +9,6 @@ bool VbTestIsSandbox() {
     bool underWine = ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
     const char* flag = std::getenv("VB_TEST_SANDBOX");
     return underWine && flag != nullptr && std::string_view(flag) == "1";
-}
-
-std::wstring TestSystemDir() {
-    wchar_t buffer[MAX_PATH];
-    GetSystemDirectoryW(buffer, MAX_PATH);
-    return buffer;
-}
-
-std::wstring TestHostsPath() {
-    return TestSystemDir() + L"\\drivers\\etc\\hosts";
-}
-
-
-std::wstring TestConfigDir() {
-    wchar_t buffer[MAX_PATH];
-    SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, buffer);
-    return std::wstring(buffer) + L"\\Vellumbrook";
-}
-
-std::wstring TestConfigPath() {
-    return TestConfigDir() + L"\\config.dat";
 }
 
 std::optional<std::string> ReadAll(const std::wstring& path) {
@@ -84,17 +61,17 @@ HANDLE HoldFile(const std::wstring& path, DWORD access, DWORD share) {
 }
 
 void PlantConfig(std::string_view bytes) {
-    CreateDirectoryW(TestConfigDir().c_str(), nullptr);
-    WriteAll(TestConfigPath(), bytes);
+    CreateDirectoryW(kConfigDir.c_str(), nullptr);
+    WriteAll(kConfigPath, bytes);
 }
 
 std::string Hosts() {
-    return ReadAll(TestHostsPath()).value_or("<missing>");
+    return ReadAll(kHostsPath).value_or("<missing>");
 }
 
 void ResetMachine(std::vector<NetshSimAdapter> adapters) {
-    RemoveFolder(TestConfigDir());
-    WriteAll(TestHostsPath(), kUserHosts);
+    RemoveFolder(kConfigDir);
+    WriteAll(kHostsPath, kUserHosts);
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies");
     WriteNetshSimState({false, std::move(adapters)});
     ClearNetshSimLog();

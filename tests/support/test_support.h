@@ -15,10 +15,11 @@
 // machine (hosts file, HKLM, ProgramData, DNS) run nowhere else.
 bool VbTestIsSandbox();
 
-std::wstring TestSystemDir();
-std::wstring TestHostsPath();
-std::wstring TestConfigDir();
-std::wstring TestConfigPath();
+// The test prefix's places, as Wine lays them out.
+inline const std::wstring kSystemDir = L"C:\\windows\\system32";
+inline const std::wstring kHostsPath = kSystemDir + L"\\drivers\\etc\\hosts";
+inline const std::wstring kConfigDir = L"C:\\ProgramData\\Vellumbrook";
+inline const std::wstring kConfigPath = kConfigDir + L"\\config.dat";
 
 std::optional<std::string> ReadAll(const std::wstring& path);  // nothing: cannot be opened
 void WriteAll(const std::wstring& path, std::string_view bytes);

@@ -11,22 +11,6 @@
 namespace ui_driver {
 namespace {
 
-thread_local std::string t_error;
-
-bool Fail(const char* what) {
-    t_error = what;
-    return false;
-}
-
-bool Poll(const std::function<bool()>& condition, int timeoutMs) {
-    const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(timeoutMs);
-    while (!condition()) {
-        if (GetTickCount64() >= end) return Fail("timed out");
-        Sleep(20);
-    }
-    return true;
-}
-
 // Sends that time out, so that a hung window fails the test instead of hanging it.
 bool Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam, DWORD_PTR* result = nullptr) {
     DWORD_PTR answer = 0;
@@ -36,15 +20,14 @@ bool Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam, DWORD_PTR* re
 }
 
 bool UserCanReach(HWND control) {
-    if (control == nullptr || !IsWindowVisible(control) || !IsWindowEnabled(control))
-        return Fail("the control is missing, hidden or disabled");
-    return IsWindowEnabled(GetAncestor(control, GA_ROOT)) || Fail("a modal window is up");
+    return control != nullptr && IsWindowVisible(control) && IsWindowEnabled(control) &&
+           IsWindowEnabled(GetAncestor(control, GA_ROOT));
 }
 
 struct Query {
     const wchar_t* className;
     DWORD processId;
-    HWND owner;  // message boxes only
+    HWND owner;   // message boxes only
     bool hidden;  // hidden windows too
     HWND found;
 };
@@ -54,28 +37,28 @@ BOOL CALLBACK Match(HWND window, LPARAM param) {
     wchar_t name[64];
     DWORD processId = 0;
     GetWindowThreadProcessId(window, &processId);
-    if ((!query.hidden && !IsWindowVisible(window)) || GetClassNameW(window, name, 64) == 0 ||
-        CompareStringOrdinal(name, -1, query.className, -1, TRUE) != CSTR_EQUAL ||
-        (query.processId != 0 && processId != query.processId) ||
-        (query.owner != nullptr && (GetWindow(window, GW_OWNER) != query.owner ||
-                                    GetDlgItem(window, 0xFFFF) == nullptr)))
-        return TRUE;
-    query.found = window;
-    return FALSE;
+    if ((query.hidden || IsWindowVisible(window)) && GetClassNameW(window, name, 64) != 0 &&
+        CompareStringOrdinal(name, -1, query.className, -1, TRUE) == CSTR_EQUAL &&
+        (query.processId == 0 || processId == query.processId) &&
+        (query.owner == nullptr || GetWindow(window, GW_OWNER) == query.owner)) {
+        query.found = window;
+        return FALSE;
+    }
+    return TRUE;
 }
 
 HWND Find(Query query, int timeoutMs) {
-    Poll([&] {
-        EnumWindows(Match, reinterpret_cast<LPARAM>(&query));
-        return query.found != nullptr;
-    }, timeoutMs);
+    WaitUntil([&] { return !EnumWindows(Match, reinterpret_cast<LPARAM>(&query)); }, timeoutMs);
     return query.found;
 }
 
 }  // namespace
 
-std::string DriverError() {
-    return t_error;
+bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
+    const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(timeoutMs);
+    for (; !condition(); Sleep(20))
+        if (GetTickCount64() >= end) return false;
+    return true;
 }
 
 HWND WaitForWindow(const wchar_t* className, DWORD processId, int timeoutMs) {
@@ -91,12 +74,9 @@ HWND WaitForMessageBox(HWND owner, int timeoutMs) {
     return Find({L"#32770", 0, owner, false, nullptr}, timeoutMs);
 }
 
-bool WaitGone(HWND window, int timeoutMs) {
-    return Poll([window] { return !IsWindow(window); }, timeoutMs);
-}
-
-bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
-    return Poll(condition, timeoutMs);
+bool Settled(HWND window) {
+    DWORD_PTR ignored = 0;
+    return SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 60000, &ignored) != 0;
 }
 
 HWND Control(HWND window, int id) {
@@ -164,34 +144,28 @@ HWND FocusedControl(HWND window) {
 // The WM_CHAR a keystroke becomes: the box applies its own rules, and needs
 // neither the focus nor the foreground.
 bool TypeInto(HWND edit, std::wstring_view text) {
-    if (!UserCanReach(edit) || !Send(edit, EM_SETSEL, 0, -1)) return Fail("cannot type there");
+    bool typed = UserCanReach(edit) && Send(edit, EM_SETSEL, 0, -1);
     for (wchar_t unit : text)
-        if (!Send(edit, WM_CHAR, unit, 1)) return Fail("no answer to WM_CHAR");
-    return true;
+        typed = typed && Send(edit, WM_CHAR, unit, 1);
+    return typed;
 }
 
 // Posted, as a click is: a handler that opens a message box returns only once
 // the box is dismissed.
 bool Press(HWND window, int buttonId) {
     HWND button = GetDlgItem(window, buttonId);
-    return UserCanReach(button) && (PostMessageW(button, BM_CLICK, 0, 0) || Fail("not posted"));
+    return UserCanReach(button) && PostMessageW(button, BM_CLICK, 0, 0);
+}
+
+bool CloseWith(HWND window, int button) {
+    return Press(window, button) && WaitUntil([window] { return !IsWindow(window); });
 }
 
 void ExpectMessageBox(HWND owner, std::wstring_view text) {
     HWND box = WaitForMessageBox(owner);
-    ASSERT_TRUE(box) << "no message box: " << DriverError();
+    ASSERT_TRUE(box) << "no message box";
     EXPECT_EQ(MessageBoxText(box), text);
     ASSERT_TRUE(CloseWith(box, IDOK));
-}
-
-bool CloseBox(HWND window) {
-    if (!UserCanReach(window) || !(GetWindowLongW(window, GWL_STYLE) & WS_SYSMENU))
-        return Fail("no close box to click");
-    return PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0) || Fail("not posted");
-}
-
-bool CloseWith(HWND window, int button) {
-    return Press(window, button) && WaitGone(window);
 }
 
 bool FillPassword(HWND dialog, std::wstring_view password, std::wstring_view confirm, bool submit) {
@@ -205,16 +179,16 @@ bool FillPassword(HWND dialog, std::wstring_view password, std::wstring_view con
 bool Keys(HWND window, std::initializer_list<WORD> keys) {
     HWND root = GetAncestor(window, GA_ROOT);
     ULONGLONG heldSince = 0;
-    bool held = UserCanReach(window) && Poll([&] {
-        if (GetForegroundWindow() != root) {
-            SetForegroundWindow(root);
-            heldSince = 0;
-            return false;
-        }
-        if (heldSince == 0) heldSince = GetTickCount64();
-        return GetTickCount64() - heldSince >= 300;
-    }, 3000);
-    if (!held) return Fail("the window could not be brought to the foreground");
+    if (!UserCanReach(window) || !WaitUntil([&] {
+            if (GetForegroundWindow() != root) {
+                SetForegroundWindow(root);
+                heldSince = 0;
+                return false;
+            }
+            heldSince = heldSince != 0 ? heldSince : GetTickCount64();
+            return GetTickCount64() - heldSince >= 300;
+        }, 3000))
+        return false;
     DWORD thread = GetWindowThreadProcessId(window, nullptr);
     if (AttachThreadInput(GetCurrentThreadId(), thread, TRUE)) {
         SetFocus(window);
@@ -226,27 +200,25 @@ bool Keys(HWND window, std::initializer_list<WORD> keys) {
             alt = true;
             continue;
         }
-        INPUT input[4] = {};
         const WORD order[4] = {VK_MENU, key, key, VK_MENU};
+        INPUT input[4] = {};
         for (int i = 0; i < 4; ++i)
             input[i] = {INPUT_KEYBOARD, {.ki = {order[i], 0, i < 2 ? 0u : KEYEVENTF_KEYUP, 0, 0}}};
         UINT count = alt ? 4 : 2;
-        if (SendInput(count, alt ? input : input + 1, sizeof(INPUT)) != count)
-            return Fail("SendInput was blocked");
+        if (SendInput(count, alt ? input : input + 1, sizeof(INPUT)) != count) return false;
         Sleep(100);
     }
     return true;
 }
 
-void RunWithDriver(const std::function<void()>& ui, const std::function<void()>& script,
-                   int timeoutMs) {
+void RunWithDriver(const std::function<void()>& ui, const std::function<void()>& script) {
     DWORD uiThread = GetCurrentThreadId();
     VbUniqueHandle uiDone(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     bool quitPosted = false;
     std::thread driver([&] {
         script();
         // Every modal loop passes a WM_QUIT on, so nested windows all close.
-        DWORD grace = testing::Test::HasFailure() ? 2000 : static_cast<DWORD>(timeoutMs);
+        DWORD grace = testing::Test::HasFailure() ? 2000 : 60000;
         if (WaitForSingleObject(uiDone.Get(), grace) == WAIT_TIMEOUT)
             quitPosted = PostThreadMessageW(uiThread, WM_QUIT, 0, 0);
     });

@@ -1,6 +1,7 @@
-// Acts on real windows as a user would, from another thread or process: the windows
-// under test carry no test hook. Actions return false, with the reason in
-// DriverError(), when a user could not have done them either; their effect comes later.
+// Acts on real windows as a user would, from another thread or process: the
+// windows under test carry no test hook. Actions return false when a user could
+// not have done them either (the control is missing, hidden or disabled, or a
+// modal window is up); their effect comes later.
 #pragma once
 
 #include <windows.h>
@@ -16,15 +17,16 @@ namespace ui_driver {
 // captioned window; the waits allow for it.
 inline constexpr int kWaitMs = 10000;
 
-std::string DriverError();
+bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = kWaitMs);
 // A visible top-level window of that class, in that process (0: any).
 HWND WaitForWindow(const wchar_t* className, DWORD processId, int timeoutMs = kWaitMs);
-// The hidden tray window of the agent of that process, once it shows.
+// The hidden tray window of the agent of that process (0: any), once it shows.
 HWND TrayOf(DWORD processId, int timeoutMs = 30000);
-// The visible message box owned by owner.
+// The visible message box owned by owner (nullptr: any).
 HWND WaitForMessageBox(HWND owner, int timeoutMs = kWaitMs);
-bool WaitGone(HWND window, int timeoutMs = kWaitMs);
-bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = kWaitMs);
+// True once the thread of that window has handled everything sent before: what
+// it does for earlier messages is done, and what it did not do will not come.
+bool Settled(HWND window);
 
 HWND Control(HWND window, int id);
 // The text of any window, a control of another process too.
@@ -38,11 +40,10 @@ HWND FocusedControl(HWND window);
 // Replaces an edit box's text, one WM_CHAR per unit; '\r' is Enter.
 [[nodiscard]] bool TypeInto(HWND edit, std::wstring_view text);
 [[nodiscard]] bool Press(HWND window, int buttonId);
-// Expects a message box owned by owner, with that text, and dismisses it.
-void ExpectMessageBox(HWND owner, std::wstring_view text);
-[[nodiscard]] bool CloseBox(HWND window);
 // Presses button and waits for window to be gone.
 [[nodiscard]] bool CloseWith(HWND window, int button);
+// Expects a message box owned by owner, with that text, and dismisses it.
+void ExpectMessageBox(HWND owner, std::wstring_view text);
 // Types into a password dialog's box (and its confirmation box); with submit, presses OK.
 [[nodiscard]] bool FillPassword(HWND dialog, std::wstring_view password, std::wstring_view confirm,
                                 bool submit);
@@ -52,8 +53,7 @@ void ExpectMessageBox(HWND owner, std::wstring_view text);
 
 // Runs ui() (a call that blocks in a modal loop) while script() drives its windows
 // from another thread. A ui call still running when the script is done (at once
-// after a failure, else after timeoutMs) gets a WM_QUIT, and the test fails.
-void RunWithDriver(const std::function<void()>& ui, const std::function<void()>& script,
-                   int timeoutMs = 60000);
+// after a failure, else after 60 s) gets a WM_QUIT, and the test fails.
+void RunWithDriver(const std::function<void()>& ui, const std::function<void()>& script);
 
 }  // namespace ui_driver
