@@ -91,8 +91,7 @@ inline bool SetUpMachine(VbConfig& config, int adapters) {
     }
     std::string state;
     for (int i = 1; i <= adapters; ++i)
-        state += "adapter idx=" + std::to_string(10 + i) + " met=25 mtu=1500 state=connected " +
-                 "ipv4=dhcp ipv6=dhcp name=Ethernet " + std::to_string(i) + "\n";
+        state += std::to_string(10 + i) + " connected dhcp dhcp - Ethernet " + std::to_string(i) + "\n";
     CreateDirectoryW(L"C:\\netsh-sim", nullptr);
     return WriteText("C:\\netsh-sim\\state.txt", state) &&
            WriteText("C:\\windows\\system32\\drivers\\etc\\hosts", "127.0.0.1 localhost\r\n") &&

@@ -14,11 +14,8 @@ cmake --build --preset clang
 # fails now and then under load): every test that needed it is named at the end.
 log=build/mingw/ctest.log
 { ctest --preset mingw; echo $? >build/mingw/ctest.status; } 2>&1 | tee "$log"
-retried=$(sed -n 's/^ *Test *#[0-9]*: \([^ ]*\) .*\*\*\*Failed.*/\1/p' "$log" | sort -u)
-if [ -n "$retried" ]; then
-    echo "needed a second try (the first failure is in $log):"
-    echo "$retried" | sed 's/^/    /'
-fi
+retried=$(sed -n 's/^ *Test *#[0-9]*: \([^ ]*\) .*\*\*\*Failed.*/    \1/p' "$log" | sort -u)
+[ -z "$retried" ] || printf 'needed a second try (the first failure is in %s):\n%s\n' "$log" "$retried"
 [ "$(cat build/mingw/ctest.status)" -eq 0 ]
 tools/native-test.sh
 # The balance of tests and code holds too.

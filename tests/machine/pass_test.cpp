@@ -10,7 +10,6 @@
 
 #include "protection/dohlock.h"
 #include "protection/enforce.h"
-#include "tests/fixtures/netsh_state.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -21,7 +20,6 @@ const wchar_t* const kChromiumKeys[] = {
 const wchar_t kFirefoxDoh[] = L"SOFTWARE\\Policies\\Mozilla\\Firefox\\DNSOverHTTPS";
 const wchar_t kDnsClient[] = L"SOFTWARE\\Policies\\Microsoft\\Windows NT\\DNSClient";
 const std::string kOff("o\0f\0f\0\0\0", 8);  // "off" in UTF-16 with its terminator
-const std::string kZero("\0\0\0\0", 4);
 const std::string kOne("\1\0\0\0", 4);
 
 bool KeyExists(const wchar_t* key) {
@@ -31,7 +29,7 @@ bool KeyExists(const wchar_t* key) {
     return true;
 }
 
-void SetValue(const wchar_t* key, const wchar_t* name, std::wstring_view text) {
+void SetText(const wchar_t* key, const wchar_t* name, std::wstring_view text) {
     ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, key, name, REG_SZ, text.data(),
                               static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))),
               ERROR_SUCCESS);
@@ -42,62 +40,12 @@ std::string Data(const wchar_t* key, const wchar_t* name, DWORD type) {
     return !value ? "<absent>" : value->type != type ? "<wrong type>" : value->data;
 }
 
-class Policies : public testing::Test {
-protected:
-    void SetUp() override { RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies"); }
-    void TearDown() override { RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies"); }
-};
-
-}  // namespace
-
-TEST_F(Policies, LockdownWritesEveryValueAndRevertDeletesThemOnly) {
-    SetValue(kChromiumKeys[0], L"DnsOverHttpsMode", L"automatic");
-    SetValue(kChromiumKeys[0], L"HomepageLocation", L"https://example.org/");
-    EXPECT_EQ(VbLockdownBrowserDoh(), 1);
-    for (const wchar_t* key : kChromiumKeys)
-        EXPECT_EQ(Data(key, L"DnsOverHttpsMode", REG_SZ), kOff) << Narrow(key);
-    EXPECT_EQ(Data(kFirefoxDoh, L"Enabled", REG_DWORD), kZero);
-    EXPECT_EQ(Data(kFirefoxDoh, L"Locked", REG_DWORD), kOne);
-    EXPECT_EQ(Data(kDnsClient, L"DoHPolicy", REG_DWORD), kOne);
-    for (int round = 0; round < 2; ++round) {  // a second revert finds nothing to delete
-        EXPECT_EQ(VbRevertBrowserDohLockdown(), 1);
-        for (const wchar_t* key : kChromiumKeys) {
-            EXPECT_TRUE(KeyExists(key)) << Narrow(key);
-            EXPECT_FALSE(MachineValue(key, L"DnsOverHttpsMode")) << Narrow(key);  // not restored
-        }
-        EXPECT_FALSE(KeyExists(kFirefoxDoh));
-        EXPECT_TRUE(KeyExists(L"SOFTWARE\\Policies\\Mozilla\\Firefox"));
-        EXPECT_FALSE(MachineValue(kDnsClient, L"DoHPolicy"));
-        EXPECT_TRUE(MachineValue(kChromiumKeys[0], L"HomepageLocation"));  // other policies stay
-    }
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies");
-    EXPECT_EQ(VbRevertBrowserDohLockdown(), 1);
-    EXPECT_FALSE(KeyExists(L"SOFTWARE\\Policies\\Google"));  // nothing made by a revert
-}
-
-TEST_F(Policies, AFailedWriteGivesZeroAndTheOthersAreWritten) {
-    MakeBraveUnwritable();
-    EXPECT_EQ(VbLockdownBrowserDoh(), 0);
-    EXPECT_FALSE(MachineValue(kChromiumKeys[2], L"DnsOverHttpsMode"));
-    EXPECT_EQ(Data(kChromiumKeys[3], L"DnsOverHttpsMode", REG_SZ), kOff);
-    EXPECT_EQ(Data(kFirefoxDoh, L"Locked", REG_DWORD), kOne);
-    EXPECT_EQ(Data(kDnsClient, L"DoHPolicy", REG_DWORD), kOne);
-
-    // A Firefox key with a subkey cannot be deleted: its values stay, the rest goes.
-    SetValue((std::wstring(kFirefoxDoh) + L"\\Extra").c_str(), nullptr, L"");
-    EXPECT_EQ(VbRevertBrowserDohLockdown(), 1);
-    EXPECT_EQ(Data(kFirefoxDoh, L"Locked", REG_DWORD), kOne);
-    EXPECT_FALSE(MachineValue(kChromiumKeys[3], L"DnsOverHttpsMode"));
-}
-
-namespace {
-
-class Pass : public Policies {
+class Pass : public testing::Test {
 protected:
     void SetUp() override { ResetMachine({Adapter(12, "Wi-Fi")}); }
     void TearDown() override {
         RemoveFolder(kConfigDir);
-        Policies::TearDown();
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies");
     }
     // The pass's result, then its report: read, on, DNS, hosts, browsers failed.
     static std::vector<int> PassReport() {
@@ -108,6 +56,41 @@ protected:
 };
 
 }  // namespace
+
+TEST_F(Pass, LockdownWritesEveryPolicyAndRevertDeletesThemOnly) {
+    SetText(kChromiumKeys[0], L"DnsOverHttpsMode", L"automatic");
+    SetText(kChromiumKeys[0], L"HomepageLocation", L"https://example.org/");
+    EXPECT_EQ(VbLockdownBrowserDoh(), 1);
+    for (const wchar_t* key : kChromiumKeys)
+        EXPECT_EQ(Data(key, L"DnsOverHttpsMode", REG_SZ), kOff) << Narrow(key);
+    EXPECT_EQ(Data(kFirefoxDoh, L"Enabled", REG_DWORD), std::string(4, '\0'));
+    EXPECT_EQ(Data(kFirefoxDoh, L"Locked", REG_DWORD), kOne);
+    EXPECT_EQ(Data(kDnsClient, L"DoHPolicy", REG_DWORD), kOne);
+    for (int round = 0; round < 2; ++round) {  // a second revert finds nothing to delete
+        EXPECT_EQ(VbRevertBrowserDohLockdown(), 1);
+        for (const wchar_t* key : kChromiumKeys)  // the value goes, not restored; the key stays
+            EXPECT_TRUE(KeyExists(key) && !MachineValue(key, L"DnsOverHttpsMode")) << Narrow(key);
+        EXPECT_FALSE(KeyExists(kFirefoxDoh));
+        EXPECT_TRUE(KeyExists(L"SOFTWARE\\Policies\\Mozilla\\Firefox"));
+        EXPECT_FALSE(MachineValue(kDnsClient, L"DoHPolicy"));
+        EXPECT_TRUE(MachineValue(kChromiumKeys[0], L"HomepageLocation"));  // other policies stay
+    }
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies");
+    EXPECT_EQ(VbRevertBrowserDohLockdown(), 1);
+    EXPECT_FALSE(KeyExists(L"SOFTWARE\\Policies\\Google"));  // nothing made by a revert
+
+    // A key that cannot be made fails the lockdown, and every other value is written.
+    MakeBraveUnwritable();
+    EXPECT_EQ(VbLockdownBrowserDoh(), 0);
+    EXPECT_FALSE(MachineValue(kChromiumKeys[2], L"DnsOverHttpsMode"));
+    EXPECT_EQ(Data(kChromiumKeys[3], L"DnsOverHttpsMode", REG_SZ), kOff);
+    EXPECT_EQ(Data(kDnsClient, L"DoHPolicy", REG_DWORD), kOne);
+    // A Firefox key with a subkey cannot be deleted: its values stay, the rest goes.
+    SetText((std::wstring(kFirefoxDoh) + L"\\Extra").c_str(), nullptr, L"");
+    EXPECT_EQ(VbRevertBrowserDohLockdown(), 1);
+    EXPECT_EQ(Data(kFirefoxDoh, L"Locked", REG_DWORD), kOne);
+    EXPECT_FALSE(MachineValue(kChromiumKeys[3], L"DnsOverHttpsMode"));
+}
 
 TEST_F(Pass, EveryStepIsAppliedOrRevertedAndReported) {
     EXPECT_EQ(PassReport(), (std::vector<int>{1, 1, 1, 0, 0, 0}));  // no file: on, no sites
@@ -152,34 +135,29 @@ TEST_F(Pass, EveryStepIsAppliedOrRevertedAndReported) {
     EXPECT_EQ(PassReport(), (std::vector<int>{1, 1, 0, 1, 0, 0}));
     EXPECT_EQ(Hosts(), kUserHosts);
     EXPECT_FALSE(MachineValue(kChromiumKeys[0], L"DnsOverHttpsMode"));
-
 }
 
 // Wine fills neither the handle count nor the private bytes of a process: the
 // page-file figure and the value the next handle gets stand in for them.
 TEST_F(Pass, HundredsOfPassesLeakNothing) {
     PlantConfig("s\nh\n1\nexample.com\n");
-    struct Usage {
-        SIZE_T memory;
-        HANDLE nextHandle;
-    };
     auto usage = [] {
         PROCESS_MEMORY_COUNTERS memory = {};
         GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
         HANDLE probe = CreateEventW(nullptr, FALSE, FALSE, nullptr);
         CloseHandle(probe);
-        return Usage{memory.PagefileUsage, probe};
+        return std::make_pair(memory.PagefileUsage, probe);
     };
     // Without netsh a pass starts no child and costs milliseconds.
     std::wstring netsh = kSystemDir + L"\\netsh.exe";
     ASSERT_TRUE(MoveFileW(netsh.c_str(), (netsh + L".away").c_str()));
     for (int i = 0; i < 10; ++i)
         VbEnforceFromConfig();
-    Usage before = usage();
+    auto before = usage();
     for (int i = 0; i < 300; ++i)
         VbEnforceFromConfig();
-    Usage after = usage();
+    auto after = usage();
     ASSERT_TRUE(MoveFileW((netsh + L".away").c_str(), netsh.c_str()));
-    EXPECT_EQ(after.nextHandle, before.nextHandle);
-    EXPECT_LT(after.memory, before.memory + 256 * 1024) << before.memory << " -> " << after.memory;
+    EXPECT_EQ(after.second, before.second);
+    EXPECT_LT(after.first, before.first + 256 * 1024) << before.first << " -> " << after.first;
 }

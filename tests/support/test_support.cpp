@@ -1,6 +1,8 @@
 #include "tests/support/test_support.h"
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 
 #include "common/vb_handle.h"
 
@@ -12,24 +14,14 @@ bool VbTestIsSandbox() {
 }
 
 std::optional<std::string> ReadAll(const std::wstring& path) {
-    HANDLE file = HoldFile(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
-    if (file == INVALID_HANDLE_VALUE) return std::nullopt;
-    std::string bytes;
-    char chunk[65536];
-    DWORD got = 0;
-    while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got != 0)
-        bytes.append(chunk, got);
-    CloseHandle(file);
-    return bytes;
+    std::ifstream file(std::filesystem::path(path), std::ios::binary);
+    if (!file) return std::nullopt;
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
 void WriteAll(const std::wstring& path, std::string_view bytes) {
     SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) std::abort();
-    DWORD written = 0;
-    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
+    if (!(std::ofstream(std::filesystem::path(path), std::ios::binary) << bytes)) std::abort();
 }
 
 bool PathExists(const std::wstring& path) {
@@ -37,23 +29,8 @@ bool PathExists(const std::wstring& path) {
 }
 
 void RemoveFolder(const std::wstring& path) {
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = found.cFileName;
-            if (name == L"." || name == L"..") continue;
-            std::wstring full = path + L"\\" + name;
-            SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveFolder(full);
-            else
-                DeleteFileW(full.c_str());
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-    }
-    RemoveDirectoryW(path.c_str());
-    DeleteFileW(path.c_str());
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
 }
 
 HANDLE HoldFile(const std::wstring& path, DWORD access, DWORD share) {

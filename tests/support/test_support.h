@@ -1,5 +1,5 @@
 // Shared by the test programs that run under Wine: the sandbox check, the
-// machine's files and keys, and the bytes and texts several tests expect.
+// machine's files, keys and service, and the bytes and texts several tests expect.
 #pragma once
 
 #include <windows.h>
@@ -12,7 +12,7 @@
 #include "tests/fixtures/netsh_state.h"
 
 // True only under Wine in the harness's throwaway prefix. Tests that change the
-// machine (hosts file, HKLM, ProgramData, DNS) run nowhere else.
+// machine (hosts file, HKLM, ProgramData, DNS, services) run nowhere else.
 bool VbTestIsSandbox();
 
 // The test prefix's places, as Wine lays them out.
@@ -24,7 +24,7 @@ inline const std::wstring kConfigPath = kConfigDir + L"\\config.dat";
 std::optional<std::string> ReadAll(const std::wstring& path);  // nothing: cannot be opened
 void WriteAll(const std::wstring& path, std::string_view bytes);
 bool PathExists(const std::wstring& path);
-void RemoveFolder(const std::wstring& path);  // and everything inside it
+void RemoveFolder(const std::wstring& path);  // and everything in it; or a file
 // A handle on a file held the way another program would hold it; closed with CloseHandle.
 HANDLE HoldFile(const std::wstring& path, DWORD access, DWORD share);
 void PlantConfig(std::string_view bytes);  // config.dat, its folder made if need be
@@ -52,31 +52,29 @@ inline const std::string kBegin = "# >>> Vellumbrook >>>\r\n";
 inline const std::string kEnd = "# <<< Vellumbrook <<<\r\n";
 std::string HostsLines(const std::string& name);
 
-// A known salt, and sha256("<salt>:secret") as worked out by another SHA-256 tool.
+// A known salt, and sha256("<salt>:secret") as worked out by another SHA-256 tool;
+// config.dat text with the password "secret", then rest (the switch and the sites).
 inline constexpr char kSalt[] = "0123456789abcdef0123456789abcdef";
 inline constexpr char kSecretHash[] =
     "8917ae349b3abd701ffcd51e40fd8aacca08f7ed11cc2688a79f72ab380e7460";
-// config.dat text with the password "secret", then rest (the switch and the sites).
 std::string ConfigWithSecret(const std::string& rest);
 
 // Both families of an adapter on the family-filtering resolver, as netsh lists them.
 inline constexpr char kFamilyV4[] = "1.1.1.3,1.0.0.3";
 inline constexpr char kFamilyV6[] = "2606:4700:4700::1113,2606:4700:4700::1003";
 
-// The service "Vellumbrook" as the service control manager has it: its state (0
-// when there is none) and its process.
+// The service "Vellumbrook": its state (0 when there is none) and its process; a
+// control sent to it; its removal, so that no service rewrites the machine
+// during other tests.
 struct ServiceState {
     DWORD state;
     DWORD processId;
 };
 ServiceState QueryVellumbrookService();
-// Sends it a control; true when it took it.
 bool ControlVellumbrookService(DWORD control);
-// Stops and deletes it, so that no service rewrites the machine during other tests.
 void RemoveVellumbrookService();
 
-// A program started by a test (the agent, the setup), ended by its id if the
-// test leaves it running.
+// A program started by a test, ended by its id if the test leaves it running.
 class TestProcess {
 public:
     TestProcess(const std::wstring& program, const std::wstring& arguments);

@@ -1,7 +1,6 @@
-// Acts on real windows as a user would, from another thread or process: the
-// windows under test carry no test hook. Actions return false when a user could
-// not have done them either (the control is missing, hidden or disabled, or a
-// modal window is up); their effect comes later.
+// Acts on real windows as a user would, from another thread or process; the
+// windows carry no test hook. An action is false when a user could not have done
+// it either (the control missing, hidden or disabled, a modal window up).
 #pragma once
 
 #include <windows.h>
@@ -13,8 +12,7 @@
 
 namespace ui_driver {
 
-// Without a window manager, Wine stalls about two seconds when it hides a
-// captioned window; the waits allow for it.
+// Without a window manager, Wine stalls about two seconds hiding a captioned window.
 inline constexpr int kWaitMs = 10000;
 
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = kWaitMs);
@@ -24,24 +22,21 @@ HWND WaitForWindow(const wchar_t* className, DWORD processId, int timeoutMs = kW
 HWND TrayOf(DWORD processId, int timeoutMs = 30000);
 // The visible message box owned by owner (nullptr: any).
 HWND WaitForMessageBox(HWND owner, int timeoutMs = kWaitMs);
-// True once the thread of that window has handled everything sent before: what
-// it does for earlier messages is done, and what it did not do will not come.
+// True once that window's thread has handled what was sent before: what it did
+// not do by then will not come.
 bool Settled(HWND window);
 
 HWND Control(HWND window, int id);
-// The text of any window, a control of another process too.
-std::wstring TextOf(HWND window);
+std::wstring TextOf(HWND window);  // any window's, another process's control too
 std::wstring MessageBoxText(HWND box);
 // The agent's tray tip as the shell holds it, or empty when the shell has none.
 std::wstring TrayTip();
-// The control of window that has the keyboard focus in its thread, or nullptr.
-HWND FocusedControl(HWND window);
+HWND FocusedControl(HWND window);  // the control of window with its thread's focus
 
 // Replaces an edit box's text, one WM_CHAR per unit; '\r' is Enter.
 [[nodiscard]] bool TypeInto(HWND edit, std::wstring_view text);
 [[nodiscard]] bool Press(HWND window, int buttonId);
-// Presses button and waits for window to be gone.
-[[nodiscard]] bool CloseWith(HWND window, int button);
+[[nodiscard]] bool CloseWith(HWND window, int button);  // presses it, waits for window to go
 // Expects a message box owned by owner, with that text, and dismisses it.
 void ExpectMessageBox(HWND owner, std::wstring_view text);
 // Types into a password dialog's box (and its confirmation box); with submit, presses OK.
