@@ -137,20 +137,27 @@ TEST_F(Setup, InstallsUpdatesAndGivesTheMachineBack) {
     EXPECT_TRUE(WaitUntil([&] { return passes() >= 2 && Hosts() == kBlocked; }, 60000));
     std::vector<std::string> log = ReadNetshSimLog();
     EXPECT_EQ(std::count(log.begin(), log.end(), "overlap"), 0);
-    slow.delayMs = 0;
-    WriteNetshSimState(slow);
 
-    // A second start opens the running agent's settings. An update ends the agent
-    // and the service's process, starts the service again and keeps the settings.
+    // A second start opens the running agent's settings.
     TestProcess again(kAgent, L"");
     EXPECT_EQ(again.ExitCode(), 0);
     HWND enter = WaitForWindow(L"VBEnterPasswordWnd", agent->Id());
     ASSERT_TRUE(enter && Press(enter, IDC_CANCEL));
+    // "--stop" returns once the service's process has ended, its pass done, and
+    // the agent's. An update then starts the service again and keeps the settings.
     VbUniqueHandle serviceProcess(OpenProcess(SYNCHRONIZE, FALSE, service.processId));
+    ClearNetshSimLog();  // a pass under way: told again while the echoes of its last one last
+    ASSERT_TRUE(WaitUntil([] {
+        return ControlVellumbrookService(SERVICE_CONTROL_PARAMCHANGE) &&
+               WaitUntil([] { return !ReadNetshSimLog().empty(); }, 2500);
+    }, 20000));
+    EXPECT_EQ(TestProcess(kAgent, L"--stop").ExitCode(), 0);
+    EXPECT_EQ(WaitForSingleObject(serviceProcess.Get(), 0), WAIT_OBJECT_0);
+    EXPECT_EQ(agent->ExitCode(0), 0);
+    slow.delayMs = 0;
+    WriteNetshSimState(slow);
     TestProcess update(setup, L"/S");
     EXPECT_EQ(update.ExitCode(120000), 0);
-    EXPECT_EQ(agent->ExitCode(0), 0);
-    EXPECT_EQ(WaitForSingleObject(serviceProcess.Get(), 0), WAIT_OBJECT_0);
     service = QueryVellumbrookService();
     EXPECT_EQ(service.state, static_cast<DWORD>(SERVICE_RUNNING));
     EXPECT_EQ(ReadAll(kConfigPath), ConfigWithSecret("1\nkids.example\n"));

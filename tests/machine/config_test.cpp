@@ -136,11 +136,15 @@ TEST_F(ConfigFile, WhatStandsInTheAgentsPlaceIsMovedAsideAndNeverRead) {
     EXPECT_EQ(MovedAside(kConfigPath), planted);
     DeleteFileW(L"C:\\second-name.dat");
 
-    // The uninstaller takes away the agent's own files, then the empty folder;
-    // never a file standing in the folder's place.
+    // The uninstaller takes away the agent's own files, then the folder once it is
+    // empty; never anything else, nor a file standing in the folder's place.
     EXPECT_EQ(VbSaveConfig(&config), 1);
+    WriteAll(kConfigDir + L"\\notes.txt", "an administrator's");
     EXPECT_EQ(VbRemoveConfigDir(), 1);
     EXPECT_FALSE(PathExists(kConfigPath));
+    EXPECT_EQ(ReadAll(kConfigDir + L"\\notes.txt"), "an administrator's");
+    DeleteFileW((kConfigDir + L"\\notes.txt").c_str());
+    EXPECT_EQ(VbRemoveConfigDir(), 1);
     EXPECT_FALSE(PathExists(kConfigDir));
     WriteAll(kConfigDir, "not ours");
     EXPECT_EQ(VbRemoveConfigDir(), 0);
