@@ -1,8 +1,9 @@
 #!/bin/sh
 # The text core built natively with clang under AddressSanitizer and
 # UndefinedBehaviorSanitizer: installs what it needs, builds its unit tests and
-# the fuzz targets in build/native, and runs the tests with ctest, each fuzz
-# target once over its corpus among them.
+# the fuzz targets in build/native, runs the tests with ctest (each fuzz target
+# once over its corpus among them), then every fuzz target for 30 seconds from a
+# scratch copy of its corpus, where an input that breaks it is left.
 set -eu
 cd "$(dirname "$0")/.."
 tools/deps.sh clang
@@ -15,3 +16,11 @@ cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DVB_FUZZ=ON >/dev/null
 cmake --build build/native
 ctest --test-dir build/native --output-on-failure -j "$(nproc 2>/dev/null || echo 1)"
+for target in config hosts listing sitelist; do
+    work=build/native/fuzz-work/$target
+    mkdir -p "$work/corpus" && cp fuzz/corpus/"$target"/* "$work/corpus/"
+    build/native/fuzz/fuzz_"$target" -max_total_time=30 -artifact_prefix="$work/" "$work/corpus" \
+        >"$work/log" 2>&1 &
+    pids="${pids:-} $!"
+done
+for pid in $pids; do wait "$pid" || { tail -n 20 build/native/fuzz-work/*/log; exit 1; }; done

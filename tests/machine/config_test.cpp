@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 
 #include "config/config.h"
 #include "tests/support/test_support.h"
@@ -11,11 +12,8 @@ namespace {
 
 // The agent's folder, and what was moved aside beside it.
 void RemoveAgentFolders() {
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((kConfigDir + L"*").c_str(), &found);
-    for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found))
-        RemoveFolder(kConfigDir.substr(0, kConfigDir.rfind(L'\\') + 1) + found.cFileName);
-    FindClose(search);
+    for (const auto& entry : std::filesystem::directory_iterator(L"C:\\ProgramData"))
+        if (entry.path().filename().wstring().starts_with(L"Vellumbrook")) RemoveFolder(entry.path());
 }
 
 // The bytes of what was moved aside from path, "<folder>", or "<none>"; taken away.
