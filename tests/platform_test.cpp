@@ -1,6 +1,6 @@
-// What the agent takes from the platform, against independent answers: salts and
-// SHA-256 hashes from bcrypt (worked out with another SHA-256 tool), and the
-// password cut against the platform's own UTF-16 to UTF-8 converter.
+// What the agent takes from the platform, against independent answers: bcrypt's salts and
+// hashes (worked out with another SHA-256 tool), the password cut against the platform's
+// own UTF-16 to UTF-8 converter.
 #include <gtest/gtest.h>
 
 #include <windows.h>

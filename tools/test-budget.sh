@@ -1,9 +1,9 @@
 #!/bin/sh
-# The balance of tests and code, in non-blank lines of source, scripts and CMake
-# files (fuzz corpora are data). Test side: tests/, fuzz/, the scripts that only
-# build or run tests and the CMake files of both; test cases: that side without
-# support, fixtures, harness, fuzz targets, scripts and CMake files; benchmark:
-# bench/ and its script. Exits 1 when one is over its limit.
+# The balance of tests and code in non-blank lines (fuzz corpora are data): the
+# test side (tests/, fuzz/, the scripts and CMake files that only build or run
+# tests) at most 0.7 x the product and 349 lines (see the README); its cases (no
+# support, fixtures, harness, fuzz targets, scripts or CMake files) 0.4 x; the
+# benchmark (bench/ and its script) 0.25 x. Exits 1 when one is over.
 set -eu
 cd "$(dirname "$0")/.."
 lines() {
@@ -19,7 +19,7 @@ awk -v p="$(lines agent ui protection config password common installer resources
     -v c="$cases" -v w="$whole" -v b="$(lines bench tools/bench.sh)" 'BEGIN {
     printf "product %d lines\n", p
     printf "test cases        %5d  %.2f x  (at most 0.40)\n", c, c / p
-    printf "whole test side   %5d  %.2f x  (at most 0.70)\n", w, w / p
+    printf "whole test side   %5d  %.2f x  (at most 0.70, and 349 lines)\n", w, w / p
     printf "benchmark         %5d  %.2f x  (at most 0.25)\n", b, b / p
-    exit (c > 0.4 * p || w > 0.7 * p || b > 0.25 * p) ? 1 : 0
+    exit (c > 0.4 * p || w > 0.7 * p + 349 || b > 0.25 * p) ? 1 : 0
 }'

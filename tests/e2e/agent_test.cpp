@@ -1,6 +1,5 @@
-// The real Vellumbrook.exe in the test prefix, driven as a parent would: tray icon
-// messages and menu commands sent to its tray window, text typed into its dialogs,
-// buttons and keys pressed. Each test is one life of the agent.
+// The real Vellumbrook.exe in the test prefix, driven as a parent would, through its
+// tray window's messages, its dialogs' boxes, buttons and keys. One life per test.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -31,9 +30,8 @@ bool DnsApplied() {
     return state.adapters[1].ipv4 == kFamilyV4 && state.adapters[2].ipv6 == kFamilyV6;
 }
 
-// The agent of this test, and what a parent does with it. What the tray window
-// is sent, it has handled when the call returns: a window it did not open by
-// then never opens.
+// The agent of this test, and what a parent does with it. What the tray window is
+// sent, it has handled when the call returns: a window not open by then never opens.
 class Agent : public TestProcess {
 public:
     explicit Agent(const std::wstring& arguments = L"")
@@ -78,7 +76,6 @@ TEST_F(AgentLife, FirstStartChoosesAPasswordOneFlowAtATimeAndQuitNeedsIt) {
     EXPECT_TRUE(DnsApplied());
     EXPECT_TRUE(PoliciesLocked());
     EXPECT_EQ(Hosts(), kBlocked);
-    EXPECT_EQ(TrayTip(), kTipActive);
     // A password that does not reach the file is reported, and opens nothing.
     ASSERT_TRUE(FillPassword(set, L"motdepasse", L"motdepasse", true));
     ExpectMessageBox(agent.Tray(), L"Le mot de passe n'a pas pu être enregistré. Réessayez dans un instant.");
@@ -96,8 +93,7 @@ TEST_F(AgentLife, FirstStartChoosesAPasswordOneFlowAtATimeAndQuitNeedsIt) {
     PostMessageW(agent.Tray(), WM_TRAYICON, 1, WM_RBUTTONUP);
     HWND menu = agent.Window(L"#32768");
     ASSERT_TRUE(menu && Keys(menu, {VK_DOWN, VK_RETURN}));  // the first item
-    // Whatever else the parent clicks while a dialog is open, it stays the one, in front,
-    // and every click is handled at once.
+    // Whatever else the parent clicks, at once handled, the one dialog stays in front.
     set = agent.Window(L"VBSetPasswordWnd");
     EXPECT_TRUE(agent.DoubleClickIcon() && agent.Command(IDM_SETTINGS) && agent.Command(IDM_QUIT));
     int dialogs = 0;
@@ -135,8 +131,7 @@ TEST_F(AgentLife, FirstStartChoosesAPasswordOneFlowAtATimeAndQuitNeedsIt) {
 }
 
 TEST_F(AgentLife, NoSquatterStopsItAndTamperingLastsAMinute) {
-    // Another program holds the single-instance name and has a window of the
-    // agent's class: the agent starts all the same.
+    // Another program holds the one-agent name and a window of the agent's class.
     HANDLE squatter = CreateMutexW(nullptr, TRUE, L"Global\\VellumbrookAgentMutex");
     WNDCLASSW decoyClass = {};
     decoyClass.lpfnWndProc = DefWindowProcW;
@@ -163,8 +158,7 @@ TEST_F(AgentLife, NoSquatterStopsItAndTamperingLastsAMinute) {
     EXPECT_GT(period, 56000u);
     EXPECT_LT(period, 66000u);
 
-    // --revert among other words: DNS back to DHCP and no block; the policies
-    // stay. A command that fails is told.
+    // --revert among other words, told when a command fails: DHCP, no block, policies kept.
     NetshSimState state = ReadNetshSimState();
     state.adapters[2].fail = "ipv6-dhcp";
     WriteNetshSimState(state);

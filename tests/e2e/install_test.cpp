@@ -1,7 +1,6 @@
-// The setup program, the service and the uninstaller, run for real in the test
-// prefix: one life of an installed Vellumbrook, from a silent install to its
-// removal. Wine runs services, but keeps neither a task's trigger nor a
-// service's failure actions or security: those are for the Windows checklist.
+// The setup program, the service and the uninstaller run for real: one life of an
+// installed Vellumbrook. A task's trigger, a service's failure actions and security
+// are for the Windows checklist: Wine keeps none.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -45,8 +44,7 @@ bool DnsIs(const char* v4) {
     return ReadNetshSimState().adapters[0].ipv4 == v4;
 }
 
-// The enter dialog of another process's --uninstall, that process (to wait for)
-// in process.
+// The enter dialog of another process's --uninstall; that process in process.
 HWND UninstallPrompt(VbUniqueHandle& process) {
     HWND enter = WaitForWindow(L"VBEnterPasswordWnd", 0, 60000);
     DWORD processId = 0;
@@ -55,12 +53,11 @@ HWND UninstallPrompt(VbUniqueHandle& process) {
     return enter;
 }
 
-long ExitCodeOf(const VbUniqueHandle& process) {
-    DWORD code = 0;
-    return WaitForSingleObject(process.Get(), 60000) == WAIT_OBJECT_0 &&
-                   GetExitCodeProcess(process.Get(), &code)
-               ? static_cast<long>(code)
-               : -1;
+DWORD ExitCodeOf(const VbUniqueHandle& process) {  // STILL_ACTIVE after a minute
+    DWORD code = STILL_ACTIVE;
+    WaitForSingleObject(process.Get(), 60000);
+    GetExitCodeProcess(process.Get(), &code);
+    return code;
 }
 
 class Setup : public testing::Test {
@@ -100,8 +97,7 @@ TEST_F(Setup, InstallsUpdatesAndGivesTheMachineBack) {
     ServiceState service = QueryVellumbrookService();
     EXPECT_EQ(service.state, static_cast<DWORD>(SERVICE_RUNNING));
 
-    // With no agent in any session, the service puts back what was undone within
-    // a minute, and after a change it is told of, within seconds.
+    // With no agent, the service undoes tampering within a minute, a change within seconds.
     ASSERT_TRUE(WaitUntil([] { return Hosts() == kBlocked && DnsIs(kFamilyV4) && PoliciesLocked(); },
                           30000));
     WriteAll(kHostsPath, kUserHosts);
@@ -172,7 +168,7 @@ TEST_F(Setup, InstallsUpdatesAndGivesTheMachineBack) {
                                  std::wregex(L"Trop d'essais. Réessayez dans (2[5-9]|30) secondes.")))
         << Narrow(MessageBoxText(box));
     ASSERT_TRUE(CloseWith(box, IDOK) && Press(enter, IDC_CANCEL));
-    EXPECT_EQ(ExitCodeOf(asked), 1);
+    EXPECT_EQ(ExitCodeOf(asked), 1u);
     EXPECT_TRUE(agent->Running());
     EXPECT_EQ(QueryVellumbrookService().processId, service.processId);
     for (const std::wstring& file : {kAgent, kShortcut, kTaskFile, kConfigPath})
@@ -191,7 +187,7 @@ TEST_F(Setup, InstallsUpdatesAndGivesTheMachineBack) {
     EXPECT_EQ(MessageBoxText(question),
               L"Vellumbrook n'a pas pu rétablir : le filtrage DNS. Désinstaller quand même ?");
     ASSERT_TRUE(Keys(question, {VK_RETURN}));
-    EXPECT_EQ(ExitCodeOf(asked), 3);
+    EXPECT_EQ(ExitCodeOf(asked), 3u);
     EXPECT_EQ(agent->ExitCode(0), 0);
     EXPECT_TRUE(TrayOf(0));
     EXPECT_EQ(QueryVellumbrookService().state, static_cast<DWORD>(SERVICE_RUNNING));
@@ -203,7 +199,7 @@ TEST_F(Setup, InstallsUpdatesAndGivesTheMachineBack) {
     TestProcess accepted(kUninstaller, L"/S");
     enter = UninstallPrompt(asked);
     ASSERT_TRUE(FillPassword(enter, L"secret", L"", true));
-    EXPECT_EQ(ExitCodeOf(asked), 0);
+    EXPECT_EQ(ExitCodeOf(asked), 0u);
     EXPECT_TRUE(WaitUntil([&] { return !PathExists(kFolder); }, 60000)) << "program files left";
     for (const std::wstring& file : {kShortcut, kTaskFile, kConfigDir})
         EXPECT_FALSE(PathExists(file)) << Narrow(file);

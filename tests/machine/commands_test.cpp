@@ -1,5 +1,4 @@
-// Hidden child processes, and the adapters' DNS through the netsh simulator: the
-// machine's end state and the exact commands.
+// Hidden child processes; the adapters' DNS through the netsh simulator, its commands exact.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -111,8 +110,7 @@ TEST(SlowHiddenCommands, NoChildHoldsTheAgentLongerThanFifteenSeconds) {
     start = Clock::now();
     EXPECT_EQ(Capture(L"vbtestchild hold 17000 vb-holder"), "holding\r\n");  // output kept open
     waitedAndAlive(start, L"vb-holder");
-    // A child that writes without end is cut at 1 MiB, and never holds the agent;
-    // nor does one that writes a little at a time for longer than the limit.
+    // Nor does a child that writes without end (cut at 1 MiB), or a little at a time.
     start = Clock::now();
     EXPECT_EQ(Capture(L"vbtestchild out 0"), Pattern(1024 * 1024));
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(17));
@@ -154,9 +152,8 @@ std::pair<int, int> Switch(bool apply) {
 }  // namespace
 
 TEST(AdapterDns, EveryAdapterButLoopbackGetsTheResolverThenDhcpBack) {
-    // Loopback; a space; é (0x82 in code page 437); a disconnected adapter with
-    // servers of its own; names no command line can quote, which leave the step
-    // incomplete.
+    // Loopback; a space; é (0x82 in code page 437); a disconnected adapter with servers
+    // of its own; names no command line can quote, which leave the step incomplete.
     NetshSimState before = {false,
                             {Adapter(1, "Loopback Pseudo-Interface 1"), Adapter(12, "Wi-Fi 2"),
                              Adapter(7, "Ethernet caf\x82"), Adapter(9, "Ethernet 3", "9.9.9.9"),
@@ -196,9 +193,8 @@ TEST(AdapterDns, TheResultFollowsEachAdaptersFirstCommand) {
         EXPECT_EQ(Switch(row.apply), row.result) << row.failA << " / " << row.failB;
         EXPECT_EQ(ReadNetshSimLog().size(), row.apply ? 9u : 5u);
     }
-    // No listing, no adapter, nothing but loopback, or loopback rows up to the
-    // limit with an adapter after them: no command at all. Two rows of one name
-    // once trailing blanks go: both commands reach the first adapter only.
+    // No listing, no adapter, nothing but loopback up to the limit and more: no command.
+    // Two rows of one name once trailing blanks go: the commands reach the first only.
     NetshSimState full = {false, {}};
     for (unsigned i = 1; i <= 32; ++i)
         full.adapters.push_back(Adapter(i, "Loopback " + std::to_string(i)));

@@ -1,5 +1,4 @@
-// config.dat and its folder on the test prefix's disk, with what another program
-// or a standard user can do to them: hold the file, plant files and folders.
+// config.dat and its folder on disk, held by another program, or planted upon.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -67,8 +66,7 @@ TEST_F(ConfigFile, OnlyAMissingFileIsAFirstStart) {
     EXPECT_EQ(Load(), "1 on=0 password=1 sites=1");
 }
 
-// Whoever holds config.dat, a save replaces it whole or not at all, and leaves no
-// temporary file.
+// Whoever holds config.dat, a save replaces it whole or not at all, no temporary file left.
 TEST_F(ConfigFile, ASaveReplacesTheFileWholeOrNotAtAll) {
     const std::string old = "old-salt\nold-hash\n0\nold.example\n";
     const std::string saved = ConfigWithSecret("1\nexample.com\nkids.example\n");
@@ -89,8 +87,7 @@ TEST_F(ConfigFile, ASaveReplacesTheFileWholeOrNotAtAll) {
         EXPECT_EQ(ReadAll(kConfigPath).value_or("<missing>"), result ? saved : old) << share;
         EXPECT_FALSE(PathExists(Temp())) << share;
     }
-    // A leftover temporary file, read-only and hidden, can neither block the save
-    // nor lend config.dat its attributes.
+    // A leftover temporary file, read-only and hidden, neither blocks nor marks the save.
     WriteAll(Temp(), "planted");
     SetFileAttributesW(Temp().c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
     ASSERT_EQ(VbSaveConfig(&config), 1);
@@ -103,8 +100,7 @@ TEST_F(ConfigFile, ASaveReplacesTheFileWholeOrNotAtAll) {
 }
 
 TEST_F(ConfigFile, WhatStandsInTheAgentsPlaceIsMovedAsideAndNeverRead) {
-    // A file where the folder goes: no load, then moved beside it, and the agent
-    // starts afresh.
+    // A file where the folder goes: no load, then moved beside it; the agent starts afresh.
     WriteAll(kConfigDir, "planted file");
     EXPECT_EQ(Load(), "0 on=1 password=0 sites=0");
     ASSERT_EQ(VbEnsureConfigDir(), 1);
@@ -118,9 +114,8 @@ TEST_F(ConfigFile, WhatStandsInTheAgentsPlaceIsMovedAsideAndNeverRead) {
     }
     EXPECT_EQ(Load(), kFirstStart);
 
-    // A config.dat with a second name elsewhere is not the agent's. Held open by
-    // another program, it cannot be moved: it is neither read nor written over,
-    // and taken away once it can be.
+    // A config.dat with a second name elsewhere is not the agent's. Held open, it cannot
+    // be moved: neither read nor written over until it is taken away.
     const std::string planted = "s\nh\n0\nplanted.example\n";
     PlantConfig(planted);
     ASSERT_TRUE(CreateHardLinkW(L"C:\\second-name.dat", kConfigPath.c_str(), nullptr));
@@ -134,8 +129,7 @@ TEST_F(ConfigFile, WhatStandsInTheAgentsPlaceIsMovedAsideAndNeverRead) {
     EXPECT_EQ(MovedAside(kConfigPath), planted);
     DeleteFileW(L"C:\\second-name.dat");
 
-    // The uninstaller takes away the agent's own files, then the folder once it is
-    // empty; never anything else, nor a file standing in the folder's place.
+    // The uninstaller takes the agent's files, then the folder once empty; nothing else.
     EXPECT_EQ(VbSaveConfig(&config), 1);
     WriteAll(kConfigDir + L"\\notes.txt", "an administrator's");
     EXPECT_EQ(VbRemoveConfigDir(), 1);
@@ -149,9 +143,8 @@ TEST_F(ConfigFile, WhatStandsInTheAgentsPlaceIsMovedAsideAndNeverRead) {
     EXPECT_EQ(ReadAll(kConfigDir), "not ours");
 }
 
-// Run with the agent's folder made a Unix symbolic link (a reparse point to Wine),
-// which Wine cannot rename or delete without following: the agent leaves it be,
-// and reads, writes, moves or re-secures nothing through it.
+// With the agent's folder a Unix symbolic link, which Wine cannot rename without
+// following: the agent reads, writes, moves or re-secures nothing through it.
 TEST(ConfigFolderLink, ALinkIsNeverFollowed) {
     DWORD attributes = GetFileAttributesW(kConfigDir.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))

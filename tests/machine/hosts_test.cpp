@@ -33,8 +33,8 @@ protected:
 TEST_F(HostsFile, AMissingOrReadOnlyFileIsWrittenAndTheUsersBytesComeBack) {
     EXPECT_EQ(VbApplyHostsBlock(sites_, 2), 1);  // a missing file is made
     EXPECT_EQ(Hosts(), Block());
-    // Read-only, which many tools set, is cleared; hidden stays. A leftover
-    // temporary file, read-only and hidden too, is replaced and gone afterwards.
+    // Read-only, which many tools set, goes; hidden stays; a leftover temporary file,
+    // read-only and hidden too, is replaced and gone afterwards.
     const std::string user = "# comment\r\n127.0.0.1 localhost\n10.1.1.1 nas\r\n";
     WriteAll(kHostsPath, user);
     WriteAll(Temp(), std::string(100000, 'z'));

@@ -1,5 +1,4 @@
-// The browser policies in the test prefix's registry, and the enforcement pass
-// against its config.dat, hosts file, registry and the netsh simulator.
+// The browser policies, and the enforcement pass against the test prefix's machine.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -115,8 +114,7 @@ TEST_F(Pass, EveryStepIsAppliedOrRevertedAndReported) {
     EXPECT_EQ(PassReport(), (std::vector<int>{0, 1, 1, 1, 1, 1}));
     CloseHandle(reader);
 
-    // A folder in the temporary file's place, held by another program, cannot be
-    // moved aside: the pass reads nothing and leaves the machine as it is.
+    // A held folder in the temporary file's place stays: nothing read, nothing changed.
     const std::wstring planted = kConfigPath + L".vb_tmp";
     ASSERT_TRUE(CreateDirectoryW(planted.c_str(), nullptr));
     HANDLE holder = CreateFileW(planted.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
@@ -137,8 +135,8 @@ TEST_F(Pass, EveryStepIsAppliedOrRevertedAndReported) {
     EXPECT_FALSE(MachineValue(kChromiumKeys[0], L"DnsOverHttpsMode"));
 }
 
-// Wine fills neither the handle count nor the private bytes of a process: the
-// page-file figure and the value the next handle gets stand in for them.
+// Wine fills no handle count or private bytes: the page-file figure and the next handle's
+// value stand in for them.
 TEST_F(Pass, HundredsOfPassesLeakNothing) {
     PlantConfig("s\nh\n1\nexample.com\n");
     auto usage = [] {

@@ -1,6 +1,5 @@
-// The agent's windows, driven from a second thread as a user would: the modal
-// loop, the password dialogs, and the settings window over the test prefix's
-// config.dat, hosts file, registry and netsh simulator.
+// The agent's windows, driven from a second thread as a user would: the modal loop,
+// the password dialogs, the settings window over the test prefix's machine.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -106,8 +105,8 @@ TEST_F(Windows, TheModalLoopEndsWithItsWindow) {
     EXPECT_TRUE(IsWindowEnabled(owner));
     EXPECT_EQ(GetForegroundWindow(), owner);
 
-    // Without an owner nothing is disabled and the foreground stays; a window
-    // destroyed by a handler ends the loop before the next message is taken.
+    // No owner: nothing disabled, no foreground change; a window a handler destroyed
+    // ends the loop before the next message is taken.
     window = MakeWindow();
     PostMessageW(window, WM_TEST_DESTROY, 0, 0);
     PostThreadMessageW(GetCurrentThreadId(), WM_APP + 8, 0, 0);
@@ -161,8 +160,7 @@ TEST_F(Windows, OnlyTheRightPasswordOrAValidNewOneLeavesByOk) {
         }
     }
 
-    // The set dialog checks the length first, in UTF-16 units, then the match; the
-    // boxes keep what was typed.
+    // The set dialog checks the length (UTF-16 units) first, then the match; boxes kept.
     const wchar_t* tooShort = L"Le mot de passe doit faire au moins 4 caractères.";
     const wchar_t* noMatch = L"Les deux mots de passe ne correspondent pas.";
     EXPECT_EQ(Drive(nullptr, out, [&](HWND window) {
@@ -201,9 +199,9 @@ namespace {
 const wchar_t kApplied[] = L"Protection appliquée : filtrage DNS + sites personnalisés actifs.";
 const wchar_t kReverted[] = L"Protection désactivée : DNS et sites personnalisés ont été rétablis.";
 
-// Every text of the window, read from its control and measured in its font, fits the control
-// (no line wraps out of sight, no word passes the edge); then the window closes. A check box
-// draws a 13-pixel box and a gap beside its text, a button its frame and focus rectangle.
+// Every text of the window, measured in its control's font, fits the control (no line out
+// of sight, no word past the edge), beside a check box's 13-pixel box and gap or inside a
+// button's frame; then the window closes.
 void ExpectFitThenClose(HWND window) {
     HDC dc = GetDC(window);
     for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
@@ -225,20 +223,12 @@ void ExpectFitThenClose(HWND window) {
     ASSERT_TRUE(CloseWith(window, IDC_CANCEL));
 }
 
-std::string Lines(const std::vector<std::string>& names) {
-    std::string text;
-    for (const auto& name : names)
-        text += name + "\n";
-    return text;
-}
-
 class Settings : public Windows {
 protected:
     void SetUp() override { ResetMachine({Adapter(12, "Wi-Fi")}); }
     void TearDown() override { RemoveFolder(kConfigDir); }
 
-    // Runs the window over that config.dat, loaded as the access flow does, with
-    // script acting on it; closes it after the script if still open.
+    // The window over that config.dat, loaded as the access flow does, script acting on it.
     template <class Script>
     void Open(const std::string& file, Script&& script) {
         PlantConfig(file);
@@ -273,19 +263,19 @@ protected:
 }  // namespace
 
 TEST_F(Settings, ASaveKeepsValidLinesAndNamesTheOthers) {
-    std::vector<std::string> longest;  // the largest list there is, shown and saved whole
+    std::string longest;  // the largest list there is, shown and saved whole
     for (int i = 0; i < 64; ++i)
-        longest.push_back(std::string(250, static_cast<char>('a' + i % 26)) + ".test");
-    Open(ConfigWithSecret("0\n" + Lines(longest)), [&](HWND window) {
+        longest += std::string(250, static_cast<char>('a' + i % 26)) + ".test\n";
+    Open(ConfigWithSecret("0\n" + longest), [&](HWND window) {
         std::wstring shown = TextOf(Control(window, IDC_SITES));
         EXPECT_EQ(shown.size(), 64u * 257u);  // each line ended by CR LF
-        EXPECT_EQ(shown.substr(0, 257), Widen(longest[0]) + L"\r\n");
+        EXPECT_EQ(shown.substr(0, 257), Widen(longest.substr(0, 255)) + L"\r\n");
         EXPECT_FALSE(Checked(window));
         EXPECT_EQ(Status(), L"");
         Save(window);
         EXPECT_EQ(Status(), kReverted);
     });
-    EXPECT_EQ(ReadAll(kConfigPath), ConfigWithSecret("0\n" + Lines(longest)));
+    EXPECT_EQ(ReadAll(kConfigPath), ConfigWithSecret("0\n" + longest));
 
     // Trimmed, case kept, cut at 255; the refused lines are named and stay in the box.
     std::wstring typed = L"  example.com\t\r\r   \rbad name.com\runder_score.com\ra/b\rc:d\r"
@@ -301,8 +291,8 @@ TEST_F(Settings, ASaveKeepsValidLinesAndNamesTheOthers) {
         EXPECT_EQ(Status(), kApplied);
         EXPECT_GE(TextOf(Control(window, IDC_SITES)).size(), typed.size());
     });
-    EXPECT_EQ(ReadAll(kConfigPath), ConfigWithSecret("1\n" + Lines({"example.com", "UPPER.Example",
-                                                                    "www.kids.example", std::string(255, 'l')})));
+    EXPECT_EQ(ReadAll(kConfigPath), ConfigWithSecret("1\nexample.com\nUPPER.Example\nwww.kids.example\n" +
+                                                     std::string(255, 'l') + "\n"));
 }
 
 TEST_F(Settings, TheStatusLineSaysWhatIsReallyInForce) {
@@ -336,8 +326,7 @@ TEST_F(Settings, TheStatusLineSaysWhatIsReallyInForce) {
         EXPECT_EQ(state_.statusColour, StatusColour);
         EXPECT_EQ(Hosts(), kUserHosts);
 
-        // Escape, in the list or elsewhere, neither closes the window nor touches the
-        // text: a key typed after it shows once both were handled.
+        // Escape, in the list or not, neither closes nor clears: a key typed after it shows.
         HWND list = Control(window, IDC_SITES);
         ASSERT_TRUE(TypeInto(list, L"typed.example"));
         ASSERT_TRUE(Keys(list, {VK_ESCAPE}) && Keys(Control(window, IDC_PROTECT), {VK_ESCAPE}));
