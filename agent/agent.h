@@ -59,6 +59,8 @@ int VbRunService() noexcept;
 // service_control.cpp: "--install-service" creates the service, or brings an
 // earlier one up to date, and starts it. kDone or kIncomplete.
 int VbInstallService() noexcept;
+// The service's state and process; false when it cannot be asked (or does not exist).
+bool VbQueryService(SERVICE_STATUS_PROCESS& status) noexcept;
 // Stops the service and waits up to waitMs for its process to end. True when it
 // does not run (or does not exist); wasRunning tells whether it ran.
 bool VbStopService(DWORD waitMs, bool& wasRunning) noexcept;

@@ -113,15 +113,8 @@ void WINAPI ServiceMain(DWORD, wchar_t**) noexcept {
 
 // Whether the service control manager is starting the service in this very process.
 bool StartedByServiceManager() noexcept {
-    VbUniqueService manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-    VbUniqueService service(
-        manager ? OpenServiceW(manager.Get(), ServiceName, SERVICE_QUERY_STATUS) : nullptr);
-    SERVICE_STATUS_PROCESS status = {};
-    DWORD size = 0;
-    return service &&
-           QueryServiceStatusEx(service.Get(), SC_STATUS_PROCESS_INFO,
-                                reinterpret_cast<BYTE*>(&status), sizeof status, &size) &&
-           status.dwCurrentState == SERVICE_START_PENDING &&
+    SERVICE_STATUS_PROCESS status;
+    return VbQueryService(status) && status.dwCurrentState == SERVICE_START_PENDING &&
            status.dwProcessId == GetCurrentProcessId();
 }
 

@@ -77,15 +77,20 @@ int VbInstallService() noexcept {
     return ok && Start(service.Get()) ? kDone : kIncomplete;
 }
 
+bool VbQueryService(SERVICE_STATUS_PROCESS& status) noexcept {
+    VbUniqueService service = OpenService(SERVICE_QUERY_STATUS);
+    DWORD size = 0;
+    status = {};
+    return service && QueryServiceStatusEx(service.Get(), SC_STATUS_PROCESS_INFO,
+                                           reinterpret_cast<BYTE*>(&status), sizeof status, &size);
+}
+
 bool VbStopService(DWORD waitMs, bool& wasRunning) noexcept {
     wasRunning = false;
-    VbUniqueService service = OpenService(SERVICE_STOP | SERVICE_QUERY_STATUS);
+    VbUniqueService service = OpenService(SERVICE_STOP);
     if (!service) return GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST;
-    SERVICE_STATUS_PROCESS status = {};
-    DWORD size = 0;
-    if (!QueryServiceStatusEx(service.Get(), SC_STATUS_PROCESS_INFO,
-                              reinterpret_cast<BYTE*>(&status), sizeof status, &size))
-        return false;
+    SERVICE_STATUS_PROCESS status;
+    if (!VbQueryService(status)) return false;
     if (status.dwCurrentState == SERVICE_STOPPED) return true;
     wasRunning = true;
     VbUniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, status.dwProcessId));

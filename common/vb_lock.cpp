@@ -48,9 +48,7 @@ HANDLE OpenAgentNamespace() noexcept {
     return space;
 }
 
-}  // namespace
-
-bool VbAgentObjectName(std::wstring_view name, std::span<wchar_t> out, bool& namespaced) noexcept {
+bool AgentObjectName(std::wstring_view name, std::span<wchar_t> out, bool& namespaced) noexcept {
     // Kept open for the life of the process: the names in it live as long as a
     // handle to the namespace does.
     static HANDLE space = OpenAgentNamespace();
@@ -59,10 +57,12 @@ bool VbAgentObjectName(std::wstring_view name, std::span<wchar_t> out, bool& nam
                       : VbJoin<wchar_t>(out, {L"Global\\", kNamespace, name});
 }
 
+}  // namespace
+
 HANDLE VbCreateAgentMutex(std::wstring_view name, bool owned, bool& namespaced,
                           DWORD& error) noexcept {
     wchar_t full[MAX_PATH];
-    if (!VbAgentObjectName(name, full, namespaced)) {
+    if (!AgentObjectName(name, full, namespaced)) {
         error = ERROR_BAD_PATHNAME;
         return nullptr;
     }

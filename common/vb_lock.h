@@ -9,12 +9,10 @@
 #include <span>
 #include <string_view>
 
-// "Vellumbrook\<name>" in the agent's namespace, which the process opens once and
-// keeps; "Global\Vellumbrook<name>" where there is none. namespaced tells which.
-bool VbAgentObjectName(std::wstring_view name, std::span<wchar_t> out, bool& namespaced) noexcept;
-
 // Creates (or opens) the agent's mutex of that name, administrators and SYSTEM
-// only. Returns it, or null; error is GetLastError() of the creation
+// only: "Vellumbrook\<name>" in the agent's namespace, which the process opens
+// once and keeps, or "Global\Vellumbrook<name>" where there is none (namespaced
+// tells which). Returns it, or null; error is GetLastError() of the creation
 // (ERROR_ALREADY_EXISTS when it was there).
 HANDLE VbCreateAgentMutex(std::wstring_view name, bool owned, bool& namespaced,
                           DWORD& error) noexcept;
