@@ -1,5 +1,5 @@
-// Shared by the fuzz targets: the headers they all use, the property check, the
-// input reader and the few facts their references have in common.
+// Shared by the fuzz targets: the headers they all use, the property check and the
+// input reader.
 #pragma once
 
 #include <algorithm>
@@ -18,17 +18,6 @@
     std::abort();
 }
 #define FUZZ_CHECK(c) ((c) ? void(0) : FuzzFail(__FILE__, __LINE__, #c))
-
-// What the settings window lets the parent store in a site name.
-inline constexpr std::string_view kHostChars =
-    "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-.";
-
-// The text of a fixed-size field, which must hold its NUL.
-inline std::string_view FieldText(const char* field, std::size_t size) {
-    std::size_t n = strnlen(field, size);
-    FUZZ_CHECK(n < size);
-    return {field, n};
-}
 
 // Takes bytes from the front of the input; past its end, zeros and empty views,
 // so that every input is a valid choice of arguments.

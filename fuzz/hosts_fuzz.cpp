@@ -1,14 +1,15 @@
-// Fuzz target of the hosts-file rewrite (protection/hosts_core.h).
-//
-// Input: a flags byte, a signed site count, then for each used slot a length
-// byte and the name's bytes, then the hosts file. The expected file is built here
-// from the markers and the entry format, without the code under test.
+// Fuzz target of the hosts-file rewrite (protection/hosts_core.h). Input: a flags byte,
+// a signed site count, a length byte and the bytes of each used slot's name, then the
+// hosts file. The expected file is built here from the markers and the entry format.
 
 #include "fuzz/fuzz_check.h"
 #include "protection/hosts_core.h"
 
 namespace {
 
+// What the settings window lets the parent store in a site name.
+constexpr std::string_view kHostChars =
+    "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-.";
 constexpr std::string_view kBegin = "# >>> Vellumbrook >>>\r\n";
 constexpr std::string_view kEnd = "# <<< Vellumbrook <<<\r\n";
 constexpr std::string_view kBeginText = kBegin.substr(0, kBegin.size() - 2);
@@ -33,11 +34,10 @@ struct Expected {
     std::string kept, before, block;
 };
 
-// The first block runs from the first begin marker to the first end marker after
-// it, or to the end. Where head and tail would join into a begin marker, a CR LF
-// keeps them apart, or a lone CR after the marker's text, which CR LF would complete.
-// The new block follows a CR LF that ends an unfinished last line, unless that line
-// holds the marker's text.
+// The first block runs from the first begin marker to the first end marker after it,
+// or to the end. A CR LF keeps head and tail from joining into a begin marker (a lone
+// CR after the marker's text), and ends an unfinished last line before the new block
+// (unless that line holds the marker's text).
 Expected Expect(std::string_view content, const Slot* slots, int used) {
     Expected e;
     std::size_t begin = content.find(kBegin);
@@ -105,10 +105,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t markers = CountBegin(e.head) + CountBegin(e.tail);
     FUZZ_CHECK(CountBegin(once) == markers + (e.block.empty() ? 0 : 1));
 
-    // The next pass finds the block just written and changes nothing. A begin marker
-    // of a second block, still in the kept text, goes at each pass, so the passes come
-    // to rest with the block last. (Each pass may also keep one more copy of the
-    // block: with many markers the check would cost more than it finds.)
+    // The next pass changes nothing, or takes away a second block's begin marker left
+    // in the kept text: the passes come to rest with the block last. (Many markers
+    // would cost more than they find.)
     if (markers > 4) return 0;
     std::string current = once;
     for (std::size_t pass = 1;; ++pass) {

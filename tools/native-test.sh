@@ -1,22 +1,19 @@
 #!/bin/sh
-# The text core built natively with clang under AddressSanitizer and
-# UndefinedBehaviorSanitizer: installs what it needs, builds its unit tests and
-# the fuzz targets in build/native, runs the tests with ctest (each fuzz target
-# once over its corpus among them), then every fuzz target for 30 seconds from a
-# scratch copy of its corpus, where an input that breaks it is left.
+# The text core's tests and fuzz targets, built natively with clang under ASan and UBSan
+# in build/native and run by ctest (each fuzz target once over its corpus); then each
+# fuzz target for 30 seconds from a scratch copy of its corpus, where a finding is left.
 set -eu
 cd "$(dirname "$0")/.."
 tools/deps.sh clang
-# libFuzzer and the sanitizer runtimes come in a package of their own, named
-# after clang's version.
+# libFuzzer and the sanitizer runtimes come in a package named after clang's version.
 runtime=$(clang --print-runtime-dir)
 [ -f "$runtime/libclang_rt.fuzzer-$(uname -m).a" ] || [ -f "$runtime/libclang_rt.fuzzer.a" ] ||
     tools/deps.sh "libclang-rt-$(clang -dumpversion | cut -d. -f1)-dev"
 cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DVB_FUZZ=ON >/dev/null
+    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 cmake --build build/native
 ctest --test-dir build/native --output-on-failure -j "$(nproc 2>/dev/null || echo 1)"
-for target in config hosts listing sitelist; do
+for target in config hosts; do
     work=build/native/fuzz-work/$target
     mkdir -p "$work/corpus" && cp fuzz/corpus/"$target"/* "$work/corpus/"
     build/native/fuzz/fuzz_"$target" -max_total_time=30 -artifact_prefix="$work/" "$work/corpus" \
