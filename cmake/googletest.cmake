@@ -1,8 +1,5 @@
 # GoogleTest from the sources that Debian's googletest package installs, built
 # with the project's own compiler; elsewhere (Visual Studio) it is downloaded.
-if(TARGET gtest)
-    return()
-endif()
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)

@@ -1,8 +1,7 @@
 #!/bin/sh
-# The whole test suite on a fresh Debian/Ubuntu machine: installs what it needs,
-# cross-builds the agent, its setup and its test programs with GCC and runs them
-# under Wine, builds them with clang too (warnings as errors), then runs the
-# text core's tests and fuzz targets natively under the sanitizers.
+# The whole suite on a fresh Debian/Ubuntu machine: installs what it needs, cross-builds
+# everything with GCC and runs it under Wine, builds it with clang too (warnings as
+# errors), then runs the text core's tests and fuzz targets natively.
 set -eu
 cd "$(dirname "$0")/.."
 tools/deps.sh clang

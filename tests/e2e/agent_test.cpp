@@ -22,16 +22,13 @@ constexpr UINT IDM_SETTINGS = 2001;
 constexpr UINT IDM_QUIT = 2002;
 // A cold prefix on a busy 2-core machine takes its time to start a program.
 constexpr int kStartMs = 30000;
-const std::wstring kTipActive = L"Vellumbrook - protection active";
-const std::string kBlocked = kUserHosts + kBegin + HostsLines("kids.example") + kEnd;
 
 bool DnsApplied() {
     NetshSimState state = ReadNetshSimState();
     return state.adapters[1].ipv4 == kFamilyV4 && state.adapters[2].ipv6 == kFamilyV6;
 }
 
-// The agent of this test, and what a parent does with it. What the tray window is
-// sent, it has handled when the call returns: a window not open by then never opens.
+// What the tray window is sent, it has handled on return: a window not open then never opens.
 class Agent : public TestProcess {
 public:
     explicit Agent(const std::wstring& arguments = L"")
@@ -50,8 +47,6 @@ public:
         DWORD_PTR ignored = 0;
         return SendMessageTimeoutW(Tray(), message, wParam, lParam, SMTO_NORMAL, 5000, &ignored);
     }
-    bool DoubleClickIcon() const { return Send(WM_TRAYICON, 1, WM_LBUTTONDBLCLK); }
-    bool Command(UINT id) const { return Send(WM_COMMAND, id, 0); }
 };
 
 class AgentLife : public testing::Test {
@@ -95,7 +90,8 @@ TEST_F(AgentLife, FirstStartChoosesAPasswordOneFlowAtATimeAndQuitNeedsIt) {
     ASSERT_TRUE(menu && Keys(menu, {VK_DOWN, VK_RETURN}));  // the first item
     // Whatever else the parent clicks, at once handled, the one dialog stays in front.
     set = agent.Window(L"VBSetPasswordWnd");
-    EXPECT_TRUE(agent.DoubleClickIcon() && agent.Command(IDM_SETTINGS) && agent.Command(IDM_QUIT));
+    EXPECT_TRUE(agent.Send(WM_TRAYICON, 1, WM_LBUTTONDBLCLK) &&
+                agent.Send(WM_COMMAND, IDM_SETTINGS, 0) && agent.Send(WM_COMMAND, IDM_QUIT, 0));
     int dialogs = 0;
     for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, L"VBSetPasswordWnd", nullptr));)
         dialogs += IsWindowVisible(w) ? 1 : 0;
@@ -147,7 +143,7 @@ TEST_F(AgentLife, NoSquatterStopsItAndTamperingLastsAMinute) {
     ASSERT_TRUE(WaitUntil(PoliciesLocked, kStartMs));
     ULONGLONG firstPass = GetTickCount64();
     EXPECT_EQ(Hosts(), kBlocked);
-    EXPECT_EQ(TrayTip(), kTipActive);
+    EXPECT_EQ(TrayTip(), L"Vellumbrook - protection active");
     WriteAll(kHostsPath, kUserHosts);
     // A second real agent finds this one, not the decoy, and leaves.
     Agent second;

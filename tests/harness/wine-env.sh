@@ -1,5 +1,4 @@
-# Sourced by the harness scripts: the environment of the throwaway test prefix.
-# The caller sets vb_dir to the harness folder inside the build folder.
+# Sourced with vb_dir set to the harness folder: the test prefix's environment.
 # Debian keeps wine64 and wineserver out of PATH.
 WINE=$(PATH=/usr/lib/wine:$PATH command -v wine64 || command -v wine) || { echo "no wine" >&2; exit 1; }
 WINESERVER=$(PATH=/usr/lib/wine:$PATH command -v wineserver) || { echo "no wineserver" >&2; exit 1; }

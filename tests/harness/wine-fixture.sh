@@ -1,10 +1,7 @@
 #!/bin/sh
-# Starts or stops the test machine: one throwaway Wine prefix, one persistent
-# wineserver and one Xvfb display for the whole test run.
-#   wine-fixture.sh setup HARNESS_DIR [FILE=NAME_IN_SYSTEM32 ...]
-#   wine-fixture.sh cleanup HARNESS_DIR
-# Everything started here has its standard streams away from ctest's pipes,
-# or ctest would wait for it forever.
+# wine-fixture.sh setup|cleanup HARNESS_DIR [FILE=NAME_IN_SYSTEM32 ...]: one throwaway
+# prefix, wineserver and Xvfb display for the whole run. What starts here keeps its
+# standard streams away from ctest's pipes, or ctest would wait for it forever.
 set -eu
 action=$1
 dir=$2
@@ -24,13 +21,11 @@ rm -f "$dir/xvfb.pid" "$dir/display"
 
 rm -rf "$WINEPREFIX"
 mkdir -p "$WINEPREFIX"
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$dir/display.new" \
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$dir/display" \
     </dev/null >/dev/null 2>"$dir/xvfb.log" &
 echo $! >"$dir/xvfb.pid"
-for tries in $(seq 100); do [ -s "$dir/display.new" ] && break || sleep 0.1; done
-[ -s "$dir/display.new" ] || { echo "Xvfb did not start" >&2; cat "$dir/xvfb.log" >&2; exit 1; }
-tr -d '\n' <"$dir/display.new" >"$dir/display"
-rm -f "$dir/display.new"
+for tries in $(seq 100); do [ -s "$dir/display" ] && break || sleep 0.1; done
+[ -s "$dir/display" ] || { echo "Xvfb did not start" >&2; cat "$dir/xvfb.log" >&2; exit 1; }
 export DISPLAY=":$(cat "$dir/display")"
 
 quiet "$WINESERVER" -p
@@ -42,10 +37,8 @@ quiet "$WINE" reg add "HKCU\\Software\\Wine\\X11 Driver" /v Managed /d N /f
 quiet "$WINE" reg add "HKCU\\Software\\Wine\\Fonts\\Replacements" /v "Segoe UI" /d "Liberation Sans" /f
 # A crashing test program must end, not wait in the debugger until ctest's time-out.
 quiet "$WINE" reg delete "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug" /f || true
-# The setup program registers its logon task through schtasks, which needs Wine's
-# Task Scheduler service. Started on demand right after the prefix is made, it
-# locks Wine's service manager for good; started by a restart of the prefix, it
-# just runs.
+# schtasks needs Wine's Task Scheduler service: started on demand in a new prefix it
+# locks the service manager for good; started by a restart of the prefix, it just runs.
 quiet "$WINE" reg add "HKLM\\System\\CurrentControlSet\\Services\\Schedule" /v Start /t REG_DWORD /d 2 /f
 quiet "$WINESERVER" -k || true
 quiet "$WINESERVER" -w || true

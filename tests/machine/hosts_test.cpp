@@ -8,8 +8,6 @@
 
 namespace {
 
-constexpr std::size_t kMaxRead = 4u * 1024 * 1024;
-
 class HostsFile : public testing::Test {
 protected:
     void SetUp() override {
@@ -51,7 +49,7 @@ TEST_F(HostsFile, AMissingOrReadOnlyFileIsWrittenAndTheUsersBytesComeBack) {
 }
 
 TEST_F(HostsFile, AFileThatCannotBeReadWholeOrReplacedIsLeftAsItIs) {
-    std::string exact(kMaxRead, '#');
+    std::string exact(4u * 1024 * 1024, '#');  // the largest file read
     exact.back() = '\n';
     WriteAll(kHostsPath, exact);
     EXPECT_EQ(VbApplyHostsBlock(sites_, 2), 1);  // 4 MiB is still read

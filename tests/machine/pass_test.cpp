@@ -135,8 +135,7 @@ TEST_F(Pass, EveryStepIsAppliedOrRevertedAndReported) {
     EXPECT_FALSE(MachineValue(kChromiumKeys[0], L"DnsOverHttpsMode"));
 }
 
-// Wine fills no handle count or private bytes: the page-file figure and the next handle's
-// value stand in for them.
+// Wine counts no handles or private bytes: the page-file figure and the next handle stand in.
 TEST_F(Pass, HundredsOfPassesLeakNothing) {
     PlantConfig("s\nh\n1\nexample.com\n");
     auto usage = [] {

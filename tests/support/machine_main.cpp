@@ -1,5 +1,4 @@
-// Entry of the test programs that change the machine: they refuse to run
-// anywhere but in the harness's throwaway Wine prefix.
+// Entry of the test programs that change the machine: only in the test prefix.
 #include <gtest/gtest.h>
 
 #include <cstdio>

@@ -4,8 +4,6 @@
 #include <filesystem>
 #include <fstream>
 
-#include "common/vb_handle.h"
-
 bool VbTestIsSandbox() {
     HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
     bool underWine = ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
@@ -86,19 +84,18 @@ void MakeBraveUnwritable() {
     RegCloseKey(key);
 }
 
+// A UTF-16 text has no more units than its UTF-8 bytes, and at most three bytes per unit.
 std::wstring Widen(std::string_view utf8) {
-    int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring out(n, L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
+    std::wstring out(utf8.size(), L'\0');
+    int size = static_cast<int>(out.size());
+    out.resize(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, out.data(), size));
     return out;
 }
 
 std::string Narrow(std::wstring_view utf16) {
-    int n = WideCharToMultiByte(CP_UTF8, 0, utf16.data(), static_cast<int>(utf16.size()), nullptr,
-                                0, nullptr, nullptr);
-    std::string out(n, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, utf16.data(), static_cast<int>(utf16.size()), out.data(), n,
-                        nullptr, nullptr);
+    std::string out(utf16.size() * 3, '\0');
+    out.resize(WideCharToMultiByte(CP_UTF8, 0, utf16.data(), static_cast<int>(utf16.size()),
+                                   out.data(), static_cast<int>(out.size()), nullptr, nullptr));
     return out;
 }
 
@@ -109,39 +106,6 @@ std::string HostsLines(const std::string& name) {
 
 std::string ConfigWithSecret(const std::string& rest) {
     return std::string(kSalt) + "\n" + kSecretHash + "\n" + rest;
-}
-
-namespace {
-
-VbUniqueService OpenVellumbrookService(DWORD access) {
-    VbUniqueService manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-    return VbUniqueService(manager ? OpenServiceW(manager.Get(), L"Vellumbrook", access) : nullptr);
-}
-
-}  // namespace
-
-ServiceState QueryVellumbrookService() {
-    VbUniqueService service = OpenVellumbrookService(SERVICE_QUERY_STATUS);
-    SERVICE_STATUS_PROCESS status = {};
-    DWORD size = 0;
-    if (!service || !QueryServiceStatusEx(service.Get(), SC_STATUS_PROCESS_INFO,
-                                          reinterpret_cast<BYTE*>(&status), sizeof status, &size))
-        return {0, 0};
-    return {status.dwCurrentState, status.dwProcessId};
-}
-
-bool ControlVellumbrookService(DWORD control) {
-    VbUniqueService service = OpenVellumbrookService(SERVICE_STOP | SERVICE_PAUSE_CONTINUE);
-    SERVICE_STATUS status;
-    return service && ControlService(service.Get(), control, &status);
-}
-
-void RemoveVellumbrookService() {
-    ServiceState service = QueryVellumbrookService();
-    VbUniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, service.processId));
-    ControlVellumbrookService(SERVICE_CONTROL_STOP);
-    if (process) WaitForSingleObject(process.Get(), 30000);
-    DeleteService(OpenVellumbrookService(DELETE).Get());
 }
 
 TestProcess::TestProcess(const std::wstring& program, const std::wstring& arguments) {

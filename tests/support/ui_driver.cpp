@@ -24,32 +24,19 @@ bool UserCanReach(HWND control) {
            IsWindowEnabled(GetAncestor(control, GA_ROOT));
 }
 
-struct Query {
-    const wchar_t* className;
-    DWORD processId;
-    HWND owner;   // message boxes only
-    bool hidden;  // hidden windows too
-    HWND found;
-};
-
-BOOL CALLBACK Match(HWND window, LPARAM param) {
-    auto& query = *reinterpret_cast<Query*>(param);
-    wchar_t name[64];
-    DWORD processId = 0;
-    GetWindowThreadProcessId(window, &processId);
-    if ((query.hidden || IsWindowVisible(window)) && GetClassNameW(window, name, 64) != 0 &&
-        CompareStringOrdinal(name, -1, query.className, -1, TRUE) == CSTR_EQUAL &&
-        (query.processId == 0 || processId == query.processId) &&
-        (query.owner == nullptr || GetWindow(window, GW_OWNER) == query.owner)) {
-        query.found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-HWND Find(Query query, int timeoutMs) {
-    WaitUntil([&] { return !EnumWindows(Match, reinterpret_cast<LPARAM>(&query)); }, timeoutMs);
-    return query.found;
+HWND Find(const wchar_t* className, DWORD processId, HWND owner, bool hidden, int timeoutMs) {
+    HWND found = nullptr;
+    WaitUntil([&] {
+        while ((found = FindWindowExW(nullptr, found, className, nullptr))) {
+            DWORD process = 0;
+            GetWindowThreadProcessId(found, &process);
+            if ((hidden || IsWindowVisible(found)) && (processId == 0 || process == processId) &&
+                (owner == nullptr || GetWindow(found, GW_OWNER) == owner))
+                return true;
+        }
+        return false;
+    }, timeoutMs);
+    return found;
 }
 
 }  // namespace
@@ -62,25 +49,21 @@ bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
 }
 
 HWND WaitForWindow(const wchar_t* className, DWORD processId, int timeoutMs) {
-    return Find({className, processId, nullptr, false, nullptr}, timeoutMs);
+    return Find(className, processId, nullptr, false, timeoutMs);
 }
 
 HWND TrayOf(DWORD processId, int timeoutMs) {
-    return Find({L"VBTrayWnd", processId, nullptr, true, nullptr}, timeoutMs);
+    return Find(L"VBTrayWnd", processId, nullptr, true, timeoutMs);
 }
 
 // MessageBoxW makes a "#32770" dialog, its message in the static with id 0xFFFF.
 HWND WaitForMessageBox(HWND owner, int timeoutMs) {
-    return Find({L"#32770", 0, owner, false, nullptr}, timeoutMs);
+    return Find(L"#32770", 0, owner, false, timeoutMs);
 }
 
 bool Settled(HWND window) {
     DWORD_PTR ignored = 0;
     return SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 60000, &ignored) != 0;
-}
-
-HWND Control(HWND window, int id) {
-    return GetDlgItem(window, id);
 }
 
 // GetWindowTextW reads only the caption of another process's window.
@@ -98,9 +81,8 @@ std::wstring MessageBoxText(HWND box) {
     return TextOf(GetDlgItem(box, 0xFFFF));
 }
 
-// The shell keeps a tooltip tool per tray icon. TTM_ENUMTOOLSW fills a record and copies
-// the tool's text to its lpszText, both in the shell's memory: a fresh record and an
-// empty text each time, so that a tool without a text of its own reads as empty.
+// The shell keeps a tooltip tool per tray icon. TTM_ENUMTOOLSW fills a record and its
+// text in the shell's memory, fresh each time: a tool without a text reads as empty.
 std::wstring TrayTip() {
     DWORD shell = 0;
     GetWindowThreadProcessId(FindWindowW(L"Shell_TrayWnd", nullptr), &shell);
@@ -120,7 +102,9 @@ std::wstring TrayTip() {
         GetWindowThreadProcessId(tip, &owner);
         if (owner != shell || !Send(tip, TTM_GETTOOLCOUNT, 0, 0, &count)) continue;
         for (DWORD_PTR i = 0, filled = 0; i < count; ++i) {
-            Remote local = {{.cbSize = sizeof(TTTOOLINFOW), .lpszText = remote->text}, L""};
+            Remote local = {};
+            local.tool.cbSize = sizeof local.tool;
+            local.tool.lpszText = remote->text;
             // The agent's icon, by its text; two such icons both show, and fail any comparison.
             if (WriteProcessMemory(process.Get(), remote, &local, sizeof local, nullptr) &&
                 Send(tip, TTM_ENUMTOOLSW, i, reinterpret_cast<LPARAM>(remote), &filled) && filled &&
@@ -141,8 +125,7 @@ HWND FocusedControl(HWND window) {
     return info.hwndFocus == window || IsChild(window, info.hwndFocus) ? info.hwndFocus : nullptr;
 }
 
-// The WM_CHAR a keystroke becomes: the box applies its own rules, and needs
-// neither the focus nor the foreground.
+// The WM_CHAR a keystroke becomes: the box applies its own rules, without the focus.
 bool TypeInto(HWND edit, std::wstring_view text) {
     bool typed = UserCanReach(edit) && Send(edit, EM_SETSEL, 0, -1);
     for (wchar_t unit : text)
@@ -150,8 +133,7 @@ bool TypeInto(HWND edit, std::wstring_view text) {
     return typed;
 }
 
-// Posted, as a click is: a handler that opens a message box returns only once
-// the box is dismissed.
+// Posted, as a click is: a handler that opens a message box returns only once it goes.
 bool Press(HWND window, int buttonId) {
     HWND button = GetDlgItem(window, buttonId);
     return UserCanReach(button) && PostMessageW(button, BM_CLICK, 0, 0);
@@ -169,8 +151,8 @@ void ExpectMessageBox(HWND owner, std::wstring_view text) {
 }
 
 bool FillPassword(HWND dialog, std::wstring_view password, std::wstring_view confirm, bool submit) {
-    HWND second = Control(dialog, IDC_CONFIRM);
-    return TypeInto(Control(dialog, IDC_PASSWORD), password) &&
+    HWND second = GetDlgItem(dialog, IDC_CONFIRM);
+    return TypeInto(GetDlgItem(dialog, IDC_PASSWORD), password) &&
            (second == nullptr || TypeInto(second, confirm)) && (!submit || Press(dialog, IDC_OK));
 }
 
@@ -194,12 +176,9 @@ bool Keys(HWND window, std::initializer_list<WORD> keys) {
         SetFocus(window);
         AttachThreadInput(GetCurrentThreadId(), thread, FALSE);
     }
-    bool alt = false;
+    const bool alt = *keys.begin() == VK_MENU;
     for (WORD key : keys) {
-        if (key == VK_MENU) {
-            alt = true;
-            continue;
-        }
+        if (key == VK_MENU) continue;
         const WORD order[4] = {VK_MENU, key, key, VK_MENU};
         INPUT input[4] = {};
         for (int i = 0; i < 4; ++i)

@@ -1,6 +1,6 @@
-// Acts on real windows as a user would, from another thread or process; the
-// windows carry no test hook. An action is false when a user could not have done
-// it either (the control missing, hidden or disabled, a modal window up).
+// Acts on real windows as a user would, from another thread or process. An action is
+// false when a user could not have done it either (the control missing, hidden or
+// disabled, a modal window up).
 #pragma once
 
 #include <windows.h>
@@ -12,7 +12,6 @@
 
 namespace ui_driver {
 
-// Without a window manager, Wine stalls about two seconds hiding a captioned window.
 inline constexpr int kWaitMs = 10000;
 
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = kWaitMs);
@@ -22,11 +21,9 @@ HWND WaitForWindow(const wchar_t* className, DWORD processId, int timeoutMs = kW
 HWND TrayOf(DWORD processId, int timeoutMs = 30000);
 // The visible message box owned by owner (nullptr: any).
 HWND WaitForMessageBox(HWND owner, int timeoutMs = kWaitMs);
-// True once that window's thread has handled what was sent before: what it did
-// not do by then will not come.
+// True once that window's thread has handled what was sent before.
 bool Settled(HWND window);
 
-HWND Control(HWND window, int id);
 std::wstring TextOf(HWND window);  // any window's, another process's control too
 std::wstring MessageBoxText(HWND box);
 // The agent's tray tip as the shell holds it, or empty when the shell has none.
@@ -37,18 +34,17 @@ HWND FocusedControl(HWND window);  // the control of window with its thread's fo
 [[nodiscard]] bool TypeInto(HWND edit, std::wstring_view text);
 [[nodiscard]] bool Press(HWND window, int buttonId);
 [[nodiscard]] bool CloseWith(HWND window, int button);  // presses it, waits for window to go
-// Expects a message box owned by owner, with that text, and dismisses it.
 void ExpectMessageBox(HWND owner, std::wstring_view text);
-// Types into a password dialog's box (and its confirmation box); with submit, presses OK.
+// Types into a password dialog's boxes; with submit, presses OK.
 [[nodiscard]] bool FillPassword(HWND dialog, std::wstring_view password, std::wstring_view confirm,
                                 bool submit);
-// Real keystrokes (SendInput) through window's message loop and dialog manager, its
-// root brought to the foreground. VK_MENU holds Alt down for the keys after it.
+// Real keystrokes (SendInput), window's root brought to the foreground. VK_MENU first
+// holds Alt down for the others.
 [[nodiscard]] bool Keys(HWND window, std::initializer_list<WORD> keys);
 
-// Runs ui() (a call that blocks in a modal loop) while script() drives its windows
-// from another thread. A ui call still running when the script is done (at once
-// after a failure, else after 60 s) gets a WM_QUIT, and the test fails.
+// Runs ui() (a call that blocks in a modal loop) while script() drives its windows from
+// another thread. A ui call still running 60 s after the script (at once after a
+// failure) gets a WM_QUIT, and the test fails.
 void RunWithDriver(const std::function<void()>& ui, const std::function<void()>& script);
 
 }  // namespace ui_driver
