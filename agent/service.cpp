@@ -68,6 +68,8 @@ void RunPasses() noexcept {
     PassSchedule schedule;
     const HANDLE events[] = {g_stop, g_change};
     for (;;) {
+        // A stop asked during a pass that outlasted its period ends here, before another.
+        if (WaitForSingleObject(g_stop, 0) != WAIT_TIMEOUT) return;
         ULONGLONG now = GetTickCount64();
         ULONGLONG due = NextPassAt(schedule);
         if (due <= now) {
