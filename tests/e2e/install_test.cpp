@@ -211,12 +211,24 @@ TEST_F(Setup, InstallsUpdatesAndGivesTheMachineBack) {
     for (const std::wstring& file : {kAgent, kTaskFile, kConfigPath})
         EXPECT_TRUE(PathExists(file)) << Narrow(file);
 
-    // Everything can be put back: the machine is as it was before the install.
+    // Everything can be put back, but config.dat is held: named, and the program stays.
+    // The next run ends it: the machine is as it was before the install. (Wine's
+    // "schtasks /Query" finds every task: that run must find its own to delete.)
     WriteNetshSimState({false, {Adapter(12, "Wi-Fi", kFamilyV4)}});
-    TestProcess accepted(kUninstaller, L"/S");
-    enter = UninstallPrompt(asked);
-    ASSERT_TRUE(FillPassword(enter, L"secret", L"", true));
-    EXPECT_EQ(ExitCodeOf(asked), 0u);
+    HANDLE held = HoldFile(kConfigPath, GENERIC_READ, FILE_SHARE_READ);
+    const std::string task = ReadAll(kTaskFile).value_or("");
+    for (DWORD expected : {3u, 0u}) {
+        TestProcess accepted(kUninstaller, L"/S");
+        enter = UninstallPrompt(asked);
+        ASSERT_TRUE(FillPassword(enter, L"secret", L"", true));
+        if (expected == 3) {
+            ExpectMessageBox(nullptr, L"Désinstallation incomplète : échec pour les paramètres. "
+                             L"Relancez la désinstallation dans un instant.", 60000);
+            CloseHandle(held);
+            WriteAll(kTaskFile, task);
+        }
+        EXPECT_EQ(ExitCodeOf(asked), expected);
+    }
     EXPECT_TRUE(WaitUntil([&] { return !PathExists(kFolder); }, 60000)) << "program files left";
     for (const std::wstring& file : {kShortcut, kTaskFile, kConfigDir})
         EXPECT_FALSE(PathExists(file)) << Narrow(file);

@@ -93,9 +93,8 @@ TEST_F(Pass, LockdownWritesEveryPolicyAndRevertDeletesThemOnly) {
 
 TEST_F(Pass, EveryStepIsAppliedOrRevertedAndReported) {
     EXPECT_EQ(PassReport(), (std::vector<int>{1, 1, 1, 0, 0, 0}));  // no file: on, no sites
-    EXPECT_EQ(ReadNetshSimState().adapters[0].ipv4, kFamilyV4);
-    EXPECT_EQ(Hosts(), kUserHosts);
-    EXPECT_TRUE(PoliciesLocked());
+    EXPECT_TRUE(ReadNetshSimState().adapters[0].ipv4 == kFamilyV4 && Hosts() == kUserHosts &&
+                PoliciesLocked());
     EXPECT_FALSE(PathExists(kConfigPath));  // a pass never writes the configuration
 
     PlantConfig("s\nh\n1\nkids.example\n");
@@ -122,8 +121,7 @@ TEST_F(Pass, EveryStepIsAppliedOrRevertedAndReported) {
     ClearNetshSimLog();
     WriteAll(kHostsPath, kUserHosts);
     EXPECT_EQ(PassReport(), (std::vector<int>{0, 0, 0, 0, 0, 0}));
-    EXPECT_TRUE(ReadNetshSimLog().empty());
-    EXPECT_EQ(Hosts(), kUserHosts);
+    EXPECT_TRUE(ReadNetshSimLog().empty() && Hosts() == kUserHosts);
     CloseHandle(holder);
 
     // Off: all three are reverted, even when the first fails.
@@ -131,8 +129,7 @@ TEST_F(Pass, EveryStepIsAppliedOrRevertedAndReported) {
     state.listFails = true;
     WriteNetshSimState(state);
     EXPECT_EQ(PassReport(), (std::vector<int>{1, 1, 0, 1, 0, 0}));
-    EXPECT_EQ(Hosts(), kUserHosts);
-    EXPECT_FALSE(MachineValue(kChromiumKeys[0], L"DnsOverHttpsMode"));
+    EXPECT_TRUE(Hosts() == kUserHosts && !MachineValue(kChromiumKeys[0], L"DnsOverHttpsMode"));
 }
 
 // Wine counts no handles or private bytes: the page-file figure and the next handle stand in.

@@ -143,8 +143,8 @@ bool CloseWith(HWND window, int button) {
     return Press(window, button) && WaitUntil([window] { return !IsWindow(window); });
 }
 
-void ExpectMessageBox(HWND owner, std::wstring_view text) {
-    HWND box = WaitForMessageBox(owner);
+void ExpectMessageBox(HWND owner, std::wstring_view text, int timeoutMs) {
+    HWND box = WaitForMessageBox(owner, timeoutMs);
     ASSERT_TRUE(box) << "no message box";
     EXPECT_EQ(MessageBoxText(box), text);
     ASSERT_TRUE(CloseWith(box, IDOK));

@@ -34,7 +34,7 @@ HWND FocusedControl(HWND window);  // the control of window with its thread's fo
 [[nodiscard]] bool TypeInto(HWND edit, std::wstring_view text);
 [[nodiscard]] bool Press(HWND window, int buttonId);
 [[nodiscard]] bool CloseWith(HWND window, int button);  // presses it, waits for window to go
-void ExpectMessageBox(HWND owner, std::wstring_view text);
+void ExpectMessageBox(HWND owner, std::wstring_view text, int timeoutMs = kWaitMs);
 // Types into a password dialog's boxes; with submit, presses OK.
 [[nodiscard]] bool FillPassword(HWND dialog, std::wstring_view password, std::wstring_view confirm,
                                 bool submit);
