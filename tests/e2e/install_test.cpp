@@ -126,7 +126,8 @@ TEST_F(Setup, InstallsUpdatesAndGivesTheMachineBack) {
     ASSERT_TRUE(WaitUntil([] { return Hosts() == kBlocked && DnsIs(kFamilyV4) && PoliciesLocked(); },
                           30000));
     WriteAll(kHostsPath, kUserHosts);
-    EXPECT_TRUE(WaitUntil([] { return Hosts() == kBlocked; }, 65000));
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies");  // their return ends the pass
+    EXPECT_TRUE(WaitUntil([] { return Hosts() == kBlocked && PoliciesLocked(); }, 65000));
     Sleep(PassEchoMs + 500);  // past the echoes of that pass's own commands
     PlantConfig(ConfigWithSecret("0\nkids.example\n"));
     ASSERT_TRUE(Control(SERVICE_CONTROL_PARAMCHANGE));
@@ -141,6 +142,7 @@ TEST_F(Setup, InstallsUpdatesAndGivesTheMachineBack) {
     ClearNetshSimLog();
     Sleep(PassEchoMs + 500);
     auto agent = std::make_unique<TestProcess>(kAgent, L"");
+    ASSERT_TRUE(WaitUntil([] { return !ReadNetshSimLog().empty(); }, 30000));  // its first pass
     ASSERT_TRUE(Control(SERVICE_CONTROL_PARAMCHANGE));
     ASSERT_TRUE(TrayOf(agent->Id()));
     auto passes = [] {
