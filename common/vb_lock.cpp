@@ -3,6 +3,8 @@
 
 #include <sddl.h>
 
+#include <span>
+
 #include "common/vb_handle.h"
 #include "common/vb_text.h"
 

@@ -6,7 +6,6 @@
 
 #include <windows.h>
 
-#include <span>
 #include <string_view>
 
 // Creates (or opens) the agent's mutex of that name, administrators and SYSTEM
