@@ -20,22 +20,21 @@ inline constexpr wchar_t ServiceName[] = L"Vellumbrook";
 // NULL when the window cannot be created.
 HWND VbStartTray(HINSTANCE instance) noexcept;
 
-// instance.cpp: the guard a running agent holds.
-struct VbInstanceGuard {
-    VbUniqueHandle mutex;
-};
-// 1 when this process is to be the agent: it took the guard, or found the
-// machine-wide stand-in name held by something that is not a running agent.
-// 0 when an agent runs: running is then its tray window, or NULL when that
-// agent is in another session.
-int VbTakeInstanceGuard(VbInstanceGuard& guard, HWND* running) noexcept;
-// The tray window of a running agent: one whose process runs this executable.
-// Waits up to waitMs for it to show.
+// instance.cpp: 1 when this process is to be the agent: it took the one-agent guard,
+// which it keeps until it ends. 0 when an agent runs: running is then its tray
+// window, or NULL when that agent is in another session.
+int VbTakeInstanceGuard(HWND* running) noexcept;
+// The tray window of a running agent: one whose process runs this executable,
+// elevated. Waits up to waitMs for it to show.
 HWND VbFindRunningAgent(DWORD waitMs) noexcept;
-// Whether an agent runs in another session: its guard, in the private namespace,
-// is held while no agent window is on this desktop. Always false where the
-// namespace is not available.
+// Whether an agent runs in another session: the guard is held while no agent
+// window is on this desktop.
 bool VbAgentInOtherSession() noexcept;
+// Whether the user logged on to this process's session is an administrator, through
+// any group. The session's user, not this process's token: an agent started over a
+// child's shoulder runs with the parent's credentials in the child's session. False
+// when it cannot be told.
+bool VbSessionUserIsAdmin() noexcept;
 
 // The exit codes of the switches.
 enum ExitCode : int {
@@ -48,8 +47,13 @@ enum ExitCode : int {
                         // is still there, or the service could not be installed
 };
 
-// uninstall.cpp: "--stop" ends the service and the tray agent; "--uninstall"
-// asks for the password and gives the machine back. Both return the exit code.
+// uninstall.cpp: "--setup", run by the setup program from its own folder before it
+// stops or copies anything, takes the agent's folder back and, unless silent, asks
+// for the parent's first password when none is set (kRefused when the parent
+// cancels, kIncomplete when the folder stays foreign). "--stop" ends the service and
+// the tray agent; "--uninstall" asks for the password and gives the machine back.
+// Each returns the exit code.
+int VbPrepareSetup(HINSTANCE instance, bool askPassword) noexcept;
 int VbStopRunningAgent() noexcept;
 int VbUninstall(HINSTANCE instance) noexcept;
 
@@ -57,7 +61,8 @@ int VbUninstall(HINSTANCE instance) noexcept;
 // by the service control manager.
 int VbRunService() noexcept;
 // service_control.cpp: "--install-service" creates the service, or brings an
-// earlier one up to date, and starts it. kDone or kIncomplete.
+// earlier one up to date, and starts it. kDone, kIncomplete, or kRefused when this
+// executable is not the one in the agent's Program Files folder.
 int VbInstallService() noexcept;
 // The service's state and process; false when it cannot be asked (or does not exist).
 bool VbQueryService(SERVICE_STATUS_PROCESS& status) noexcept;
@@ -65,6 +70,9 @@ bool VbQueryService(SERVICE_STATUS_PROCESS& status) noexcept;
 // does not run (or does not exist); wasRunning tells whether it ran.
 bool VbStopService(DWORD waitMs, bool& wasRunning) noexcept;
 bool VbStartService() noexcept;
-// Deletes the service. True when it is gone, or only marked for deletion while
-// another program keeps a handle on it.
+// "--start-service": starts the service once it is no longer stopping, waiting up to
+// waitMs for that.
+bool VbStartServiceOnceStopped(DWORD waitMs) noexcept;
+// Deletes the service and its safe-mode entries. True when they are gone (the
+// service may be only marked for deletion while another program keeps a handle).
 bool VbDeleteService() noexcept;

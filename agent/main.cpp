@@ -6,7 +6,7 @@
 
 #include "agent/agent.h"
 #include "common/vb_lock.h"
-#include "protection/dns.h"
+#include "protection/enforce.h"
 #include "protection/hosts.h"
 
 namespace {
@@ -44,9 +44,8 @@ bool IsElevated() noexcept {
 }
 
 int RunAgent(HINSTANCE instance) noexcept {
-    VbInstanceGuard guard;
     HWND running = nullptr;
-    if (!VbTakeInstanceGuard(guard, &running)) {
+    if (!VbTakeInstanceGuard(&running)) {
         // A second start (the Start-menu shortcut, a double-click) opens the running
         // agent's settings; its window may take the foreground. An agent in another
         // session has no window here: nothing to open.
@@ -57,13 +56,17 @@ int RunAgent(HINSTANCE instance) noexcept {
         PostMessageW(running, RegisterWindowMessageW(ShowSettingsMessage), 0, 0);
         return 0;
     }
-    if (VbStartTray(instance) == nullptr) return 1;
+    HWND tray = VbStartTray(instance);
+    if (tray == nullptr) return 1;
+    // Only an administrator's session keeps the agent, once its first run is done. In
+    // any other (a parent installing over a child's shoulder), the service protects,
+    // and an agent would leave the child the password prompt.
+    if (!VbSessionUserIsAdmin()) DestroyWindow(tray);
     MSG message = {};
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
-    if (guard.mutex) ReleaseMutex(guard.mutex.Get());
     return static_cast<int>(message.wParam);
 }
 
@@ -78,17 +81,24 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     const bool uninstall = HasSwitch(commandLine, "--uninstall");
     const bool stop = HasSwitch(commandLine, "--stop");
     const bool install = HasSwitch(commandLine, "--install-service");
+    const bool start = HasSwitch(commandLine, "--start-service");
+    const bool setup = HasSwitch(commandLine, "--setup");
     // Without elevation nothing can be done, and a switch's caller is told so.
     if (!IsElevated())
-        return revert || uninstall || install ? kRefused : stop ? kStillRunning : kDone;
+        return revert || uninstall || install || start || setup ? kRefused
+               : stop                                          ? kStillRunning
+                                                               : kDone;
     if (revert) {
         VbMachineLock lock;
-        int dnsComplete = 0;
-        VbRevertDns(&dnsComplete);
+        VbPassReport report = {};
+        VbRevertDnsAndLock(report);
         bool cleared = VbClearHostsBlock() != 0;
-        return dnsComplete && cleared ? kDone : kIncomplete;
+        return !report.dnsFailed && !report.lockFailed && cleared ? kDone : kIncomplete;
     }
     if (install) return VbInstallService();
+    // A stop that an uninstall or a setup gave up on may still be under way.
+    if (start) return VbStartServiceOnceStopped(10 * 60 * 1000) ? kDone : kIncomplete;
+    if (setup) return VbPrepareSetup(instance, !HasSwitch(commandLine, "--silent"));
     if (uninstall) return VbUninstall(instance);
     if (stop) return VbStopRunningAgent();
     return RunAgent(instance);

@@ -9,6 +9,7 @@
 
 #include "agent/agent.h"
 #include "agent/service_core.h"
+#include "common/vb_system.h"
 #include "protection/enforce.h"
 
 namespace {
@@ -21,6 +22,7 @@ SRWLOCK g_statusLock = SRWLOCK_INIT;  // the handler's thread and the worker bot
 SERVICE_STATUS g_status = {SERVICE_WIN32_OWN_PROCESS, 0, 0, 0, 0, 0, 0};
 HANDLE g_stop = nullptr;    // manual reset: set once, for good
 HANDLE g_change = nullptr;  // auto reset: a network change, or SERVICE_CONTROL_PARAMCHANGE
+LONG g_added = 0;           // 1 once an interface or an address appeared since the worker looked
 
 void ReportStatus(DWORD state, DWORD waitHint = 0, DWORD exitCode = NO_ERROR) noexcept {
     AcquireSRWLockExclusive(&g_statusLock);
@@ -55,21 +57,28 @@ DWORD WINAPI OnControl(DWORD control, DWORD, void*, void*) noexcept {
     }
 }
 
-// IP Helper calls these on its thread pool: they only wake the worker.
-void NETIOAPI_API_ OnInterfaceChange(void*, MIB_IPINTERFACE_ROW*, MIB_NOTIFICATION_TYPE) noexcept {
+// IP Helper calls these on its thread pool: they only note what came and wake the worker.
+void Notice(MIB_NOTIFICATION_TYPE type) noexcept {
+    if (type == MibAddInstance) InterlockedExchange(&g_added, 1);
     SetEvent(g_change);
+}
+void NETIOAPI_API_ OnInterfaceChange(void*, MIB_IPINTERFACE_ROW*,
+                                     MIB_NOTIFICATION_TYPE type) noexcept {
+    Notice(type);
 }
 void NETIOAPI_API_ OnAddressChange(void*, MIB_UNICASTIPADDRESS_ROW*,
-                                   MIB_NOTIFICATION_TYPE) noexcept {
-    SetEvent(g_change);
+                                   MIB_NOTIFICATION_TYPE type) noexcept {
+    Notice(type);
 }
 
-void RunPasses() noexcept {
+// Returns NO_ERROR once asked to stop, or the error that stopped the waits: reported,
+// it makes the service control manager restart the service.
+DWORD RunPasses() noexcept {
     PassSchedule schedule;
     const HANDLE events[] = {g_stop, g_change};
     for (;;) {
         // A stop asked during a pass that outlasted its period ends here, before another.
-        if (WaitForSingleObject(g_stop, 0) != WAIT_TIMEOUT) return;
+        if (WaitForSingleObject(g_stop, 0) == WAIT_OBJECT_0) return NO_ERROR;
         ULONGLONG now = GetTickCount64();
         ULONGLONG due = NextPassAt(schedule);
         if (due <= now) {
@@ -80,8 +89,10 @@ void RunPasses() noexcept {
             continue;
         }
         DWORD waited = WaitForMultipleObjects(2, events, FALSE, static_cast<DWORD>(due - now));
-        if (waited == WAIT_OBJECT_0 || waited == WAIT_FAILED) return;
-        if (waited == WAIT_OBJECT_0 + 1) NoteNotification(schedule, GetTickCount64());
+        if (waited == WAIT_FAILED) return GetLastError();
+        if (waited == WAIT_OBJECT_0) return NO_ERROR;
+        if (waited == WAIT_OBJECT_0 + 1)
+            NoteNotification(schedule, GetTickCount64(), InterlockedExchange(&g_added, 0) != 0);
     }
 }
 
@@ -99,18 +110,23 @@ void WINAPI ServiceMain(DWORD, wchar_t**) noexcept {
     g_change = change.Get();
     // Best effort: without notifications the 60-second passes still hold. A null
     // handle with success is possible (Wine calls back once and keeps none).
+    static const auto onInterfaces = VB_SYSTEM_FN(L"iphlpapi.dll", NotifyIpInterfaceChange);
+    static const auto onAddresses = VB_SYSTEM_FN(L"iphlpapi.dll", NotifyUnicastIpAddressChange);
+    static const auto cancel = VB_SYSTEM_FN(L"iphlpapi.dll", CancelMibChangeNotify2);
     HANDLE interfaces = nullptr;
     HANDLE addresses = nullptr;
-    NotifyIpInterfaceChange(AF_UNSPEC, OnInterfaceChange, nullptr, FALSE, &interfaces);
-    NotifyUnicastIpAddressChange(AF_UNSPEC, OnAddressChange, nullptr, FALSE, &addresses);
+    if (onInterfaces && onAddresses && cancel) {
+        onInterfaces(AF_UNSPEC, OnInterfaceChange, nullptr, FALSE, &interfaces);
+        onAddresses(AF_UNSPEC, OnAddressChange, nullptr, FALSE, &addresses);
+    }
     ReportStatus(SERVICE_RUNNING);
 
-    RunPasses();
+    DWORD stopped = RunPasses();
 
     // Cancelling waits for callbacks under way, so the events outlive them.
-    if (interfaces != nullptr) CancelMibChangeNotify2(interfaces);
-    if (addresses != nullptr) CancelMibChangeNotify2(addresses);
-    ReportStatus(SERVICE_STOPPED);
+    if (interfaces != nullptr) cancel(interfaces);
+    if (addresses != nullptr) cancel(addresses);
+    ReportStatus(SERVICE_STOPPED, 0, stopped);
 }
 
 // Whether the service control manager is starting the service in this very process.

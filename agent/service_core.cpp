@@ -12,8 +12,9 @@ void NotePassEnd(PassSchedule& schedule, std::uint64_t now) noexcept {
     schedule.passEnd = now;
 }
 
-void NoteNotification(PassSchedule& schedule, std::uint64_t at) noexcept {
-    if (schedule.passed && at >= schedule.passStart && at <= schedule.passEnd + PassEchoMs)
+void NoteNotification(PassSchedule& schedule, std::uint64_t at, bool added) noexcept {
+    if (!added && schedule.passed && at >= schedule.passStart &&
+        at <= schedule.passEnd + PassEchoMs)
         return;
     if (schedule.firstNotice == 0) schedule.firstNotice = at;
     schedule.lastNotice = at;

@@ -7,9 +7,9 @@
 #include <cstdint>
 
 inline constexpr std::uint64_t PassPeriodMs = 60000;
-// Notifications from the start of a pass until this long after its end are the
-// echoes of its own commands; an interface that appears then waits for the
-// next pass.
+// Notifications of a change from the start of a pass until this long after its end
+// are the echoes of its own commands. A pass's commands change parameters; they add
+// no interface and no address: a notification that one was added is never an echo.
 inline constexpr std::uint64_t PassEchoMs = 3000;
 // A burst of notifications (an interface appears, then gets its addresses) is
 // waited out until it has been this quiet...
@@ -27,7 +27,8 @@ struct PassSchedule {
 
 void NotePassStart(PassSchedule& schedule, std::uint64_t now) noexcept;
 void NotePassEnd(PassSchedule& schedule, std::uint64_t now) noexcept;
-// A notification at that time, counted unless it is an echo of the last pass.
-void NoteNotification(PassSchedule& schedule, std::uint64_t at) noexcept;
+// A notification at that time, counted unless it is an echo of the last pass; added
+// when it tells of an interface or an address that appeared.
+void NoteNotification(PassSchedule& schedule, std::uint64_t at, bool added) noexcept;
 // When the next pass is due (at once before the first one).
 std::uint64_t NextPassAt(const PassSchedule& schedule) noexcept;

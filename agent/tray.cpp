@@ -193,6 +193,6 @@ HWND VbStartTray(HINSTANCE instance) noexcept {
     // First run: the parent chooses a password before anything else. An unreadable
     // configuration is not a first run.
     VbConfig config;
-    if (VbLoadConfig(&config) && !config.hasPassword) VbShowSettingsFlow(tray);
+    if (VbLoadSecuredConfig(&config) && !config.hasPassword) VbShowSettingsFlow(tray);
     return tray;
 }

@@ -78,8 +78,9 @@ inline bool WriteText(const char* path, const std::string& text) {
 }
 
 // Protection on, no password, 64 sites of 255 bytes in labels of 63 letters; a
-// small hosts file; the netsh simulator's adapters "Ethernet 1" to "Ethernet N",
-// connected, on DHCP.
+// small hosts file; the netsh simulator's adapters "Ethernet 1" to "Ethernet N"
+// (indexes 1001 on, off those of Wine's own interfaces), connected, on DHCP; the
+// firewall rules of an earlier pass kept, as on a machine the agent runs on.
 inline bool SetUpMachine(VbConfig& config, int adapters) {
     std::memset(&config, 0, sizeof config);
     config.enabled = 1;
@@ -89,9 +90,11 @@ inline bool SetUpMachine(VbConfig& config, int adapters) {
         for (std::size_t j = 3; j < VbSiteSlotSize - 1; ++j)
             config.sites[i][j] = (j + 1) % 64 == 0 ? '.' : static_cast<char>('a' + (i + j) % 26);
     }
-    std::string state;
+    std::string state, old = ReadText("C:\\netsh-sim\\state.txt");
+    for (std::size_t at = old.find("rule "); at != std::string::npos; at = old.find("rule ", at + 1))
+        state += old.substr(at, old.find('\n', at) + 1 - at);
     for (int i = 1; i <= adapters; ++i)
-        state += std::to_string(10 + i) + " connected dhcp dhcp - Ethernet " + std::to_string(i) + "\n";
+        state += std::to_string(1000 + i) + " connected dhcp dhcp - Ethernet " + std::to_string(i) + "\n";
     CreateDirectoryW(L"C:\\netsh-sim", nullptr);
     return WriteText("C:\\netsh-sim\\state.txt", state) &&
            WriteText("C:\\windows\\system32\\drivers\\etc\\hosts", "127.0.0.1 localhost\r\n") &&

@@ -1,7 +1,7 @@
 // vb_bench_pass.exe: the agent's own work, timed in this process beside its floor:
 // an enforcement pass (protection on, 64 sites) over 1, 4 and 16 simulated
-// adapters beside the netsh command lines it starts, run bare through the same
-// runner; a rewrite of a 4 MiB hosts file beside a plain safe copy of its bytes;
+// adapters beside the netsh command lines it starts (the DNS lock's four included,
+// its rules in place), run bare through the same runner; a rewrite of a 4 MiB hosts file beside a plain safe copy of its bytes;
 // a config.dat load beside a bare read. Figure and baseline alternate, run by run.
 //
 // Time in child processes: this program puts itself into a job object, which
@@ -13,6 +13,7 @@
 #include <atomic>
 
 #include "bench/bench.h"
+#include "protection/dnslock_core.h"
 #include "protection/enforce.h"
 #include "protection/hosts.h"
 #include "protection/procutil.h"
@@ -23,13 +24,19 @@ constexpr char kHosts[] = "C:\\windows\\system32\\drivers\\etc\\hosts";
 constexpr char kHostsCopy[] = "C:\\windows\\system32\\drivers\\etc\\hosts.bench";
 // The pass's commands for one adapter, as protection/dns.cpp writes them.
 constexpr const wchar_t* kApplyCommands[] = {
-    L"netsh interface ipv4 set dnsservers name=\"Ethernet %d\" source=static address=1.1.1.3 "
+    L"netsh interface ipv4 set dnsservers name=%d source=static address=1.1.1.3 "
     L"register=none validate=no",
-    L"netsh interface ipv4 add dnsservers name=\"Ethernet %d\" address=1.0.0.3 index=2 validate=no",
-    L"netsh interface ipv6 set dnsservers name=\"Ethernet %d\" source=static "
+    L"netsh interface ipv4 add dnsservers name=%d address=1.0.0.3 index=2 validate=no",
+    L"netsh interface ipv6 set dnsservers name=%d source=static "
     L"address=2606:4700:4700::1113 register=none validate=no",
-    L"netsh interface ipv6 add dnsservers name=\"Ethernet %d\" address=2606:4700:4700::1003 "
+    L"netsh interface ipv6 add dnsservers name=%d address=2606:4700:4700::1003 "
     L"index=2 validate=no"};
+// The DNS lock's rules put right in place, as protection/dnslock.cpp does.
+constexpr const wchar_t* kLockRules[][3] = {
+    {L"verrou DNS (UDP)", L"udp", L"53,853"},
+    {L"verrou DNS (TCP)", L"tcp", L"53,853"},
+    {L"DNS sur HTTPS (UDP)", L"udp", L"443"},
+    {L"DNS sur HTTPS (TCP)", L"tcp", L"443"}};
 
 HANDLE g_port = nullptr;
 std::atomic<DWORD> g_netsh{0};  // the command running now; 0 when none
@@ -91,18 +98,37 @@ Timed Time(Work work) {
 }
 
 void RunBareCommands(int adapters) {
-    wchar_t line[512] = L"netsh interface ipv4 show interfaces";
+    static wchar_t addresses[2][1024];
+    if (addresses[0][0] == L'\0') {
+        const std::string_view family[] = {"1.1.1.3", "1.0.0.3", "2606:4700:4700::1113",
+                                           "2606:4700:4700::1003"};
+        char list[1024];
+        std::string_view lists[] = {{list, DnsLockRemoteAddresses(family, list)},
+                                    PublicResolverAddresses};
+        for (int i = 0; i < 2; ++i)
+            std::copy(lists[i].begin(), lists[i].end(), addresses[i]);
+    }
+    wchar_t line[2048] = L"netsh interface ipv4 show interfaces";
     std::free(VbRunHiddenCapture(line));
     for (int i = 1; i <= adapters; ++i)
         for (const wchar_t* command : kApplyCommands) {
-            std::swprintf(line, 512, command, i);
+            std::swprintf(line, 2048, command, 1000 + i);
             VbRunHidden(line);
         }
+    for (int rule = 0; rule < 4; ++rule) {
+        std::swprintf(line, 2048,
+                      L"netsh advfirewall firewall set rule name=\"Vellumbrook - %ls\" new enable=yes "
+                      L"dir=out action=block profile=any protocol=%ls localip=any remoteip=%ls "
+                      L"localport=any remoteport=%ls interfacetype=any",
+                      kLockRules[rule][0], kLockRules[rule][1], addresses[rule / 2],
+                      kLockRules[rule][2]);
+        VbRunHidden(line);
+    }
 }
 
 bool BenchPasses(VbConfig& config, int adapters, int runs) {
     std::vector<double> wall, child, outside, bareWall, bareChild, bareOutside, own;
-    const int expected = 1 + 4 * adapters;
+    const int expected = 1 + 4 * adapters + 4;
     int redone = 0;
     while (static_cast<int>(wall.size()) < runs) {
         SetUpMachine(config, adapters);

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <windows.h>
-#include <bcrypt.h>
 
 #include <cstdlib>
 #include <utility>
@@ -63,16 +62,6 @@ struct VbRegKeyTraits {
     static Type Invalid() noexcept { return nullptr; }
     static void Close(Type h) noexcept { RegCloseKey(h); }
 };
-struct VbAlgTraits {
-    using Type = BCRYPT_ALG_HANDLE;
-    static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type h) noexcept { BCryptCloseAlgorithmProvider(h, 0); }
-};
-struct VbHashTraits {
-    using Type = BCRYPT_HASH_HANDLE;
-    static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type h) noexcept { BCryptDestroyHash(h); }
-};
 struct VbMenuTraits {
     using Type = HMENU;
     static Type Invalid() noexcept { return nullptr; }
@@ -99,8 +88,6 @@ using VbUniqueFile = VbUnique<VbFileTraits>;
 using VbUniqueFind = VbUnique<VbFindTraits>;
 using VbUniqueHandle = VbUnique<VbHandleTraits>;
 using VbUniqueKey = VbUnique<VbRegKeyTraits>;
-using VbUniqueAlg = VbUnique<VbAlgTraits>;
-using VbUniqueHash = VbUnique<VbHashTraits>;
 using VbUniqueMenu = VbUnique<VbMenuTraits>;
 using VbUniqueLocal = VbUnique<VbLocalTraits>;
 using VbUniqueMalloc = VbUnique<VbMallocTraits>;

@@ -1,92 +1,96 @@
-// The agent's private namespace, its mutexes and the machine-wide pass lock.
+// The lock file, its pass lock (byte 0) and its one-agent guard (byte 1).
 #include "common/vb_lock.h"
 
 #include <sddl.h>
+#include <shlobj.h>
 
-#include <span>
+#include <atomic>
 
 #include "common/vb_handle.h"
 #include "common/vb_text.h"
 
 namespace {
 
-constexpr wchar_t kNamespace[] = L"Vellumbrook";
-// Administrators and SYSTEM only.
-constexpr wchar_t kObjectSddl[] = L"D:P(A;;GA;;;BA)(A;;GA;;;SY)";
-constexpr DWORD kLockWaitMs = 60000;
+constexpr DWORD kPassByte = 0;
+constexpr DWORD kGuardByte = 1;
+constexpr ULONGLONG kLockWaitMs = 60000;
+// SYSTEM and Administrators only, whatever Program Files lends its files.
+constexpr wchar_t kLockSddl[] = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)";
 
-struct BoundaryTraits {
-    using Type = HANDLE;
-    static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type h) noexcept { DeleteBoundaryDescriptor(h); }
-};
-
-// The descriptor of the namespace and of every object in it; made once.
-SECURITY_ATTRIBUTES* ObjectSecurity() noexcept {
-    static PSECURITY_DESCRIPTOR descriptor = [] {
-        PSECURITY_DESCRIPTOR made = nullptr;
-        ConvertStringSecurityDescriptorToSecurityDescriptorW(kObjectSddl, SDDL_REVISION_1, &made,
-                                                             nullptr);
-        return made;
-    }();
-    static SECURITY_ATTRIBUTES security = {sizeof security, descriptor, FALSE};
-    return &security;
+HANDLE OpenLockFile() noexcept {
+    wchar_t folder[MAX_PATH];
+    wchar_t path[MAX_PATH];
+    PSECURITY_DESCRIPTOR made = nullptr;
+    if (!VbAgentProgramFolder(folder) || !VbJoin<wchar_t>(path, {folder, L"\\Vellumbrook.lock"}) ||
+        !ConvertStringSecurityDescriptorToSecurityDescriptorW(kLockSddl, SDDL_REVISION_1, &made,
+                                                              nullptr))
+        return INVALID_HANDLE_VALUE;
+    VbUniqueLocal descriptor(made);
+    // The setup makes the folder; a copy that runs before it makes it the same way.
+    CreateDirectoryW(folder, nullptr);
+    SECURITY_ATTRIBUTES security = {sizeof security, descriptor.Get(), FALSE};
+    return CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &security,
+                       OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-HANDLE OpenAgentNamespace() noexcept {
-    VbUnique<BoundaryTraits> boundary(CreateBoundaryDescriptorW(kNamespace, 0));
-    BYTE admins[SECURITY_MAX_SID_SIZE];
-    DWORD size = sizeof admins;
-    if (!boundary || !CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &size))
-        return nullptr;
-    // The call may move the descriptor: its owner takes back whatever it returns.
-    HANDLE held = boundary.Release();
-    BOOL added = AddSIDToBoundaryDescriptor(&held, admins);
-    boundary.Reset(held);
-    if (!added) return nullptr;
-    HANDLE space = CreatePrivateNamespaceW(ObjectSecurity(), held, kNamespace);
-    if (space == nullptr && GetLastError() == ERROR_ALREADY_EXISTS)
-        space = OpenPrivateNamespaceW(held, kNamespace);
-    return space;
+// Opened once and kept: a pass takes the lock every minute.
+HANDLE LockFile() noexcept {
+    static HANDLE file = OpenLockFile();
+    return file;
 }
 
-bool AgentObjectName(std::wstring_view name, std::span<wchar_t> out, bool& namespaced) noexcept {
-    // Kept open for the life of the process: the names in it live as long as a
-    // handle to the namespace does.
-    static HANDLE space = OpenAgentNamespace();
-    namespaced = space != nullptr;
-    return namespaced ? VbJoin<wchar_t>(out, {kNamespace, L"\\", name})
-                      : VbJoin<wchar_t>(out, {L"Global\\", kNamespace, name});
+bool TryLock(DWORD byte) noexcept {
+    OVERLAPPED at = {};
+    at.Offset = byte;
+    return LockFileEx(LockFile(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                      &at) != FALSE;
 }
+
+// The thread of this process that holds the pass lock, and how many times it took it.
+std::atomic<DWORD> g_owner{0};
+int g_depth = 0;
 
 }  // namespace
 
-HANDLE VbCreateAgentMutex(std::wstring_view name, bool owned, bool& namespaced,
-                          DWORD& error) noexcept {
-    wchar_t full[MAX_PATH];
-    if (!AgentObjectName(name, full, namespaced)) {
-        error = ERROR_BAD_PATHNAME;
-        return nullptr;
-    }
-    HANDLE mutex = CreateMutexW(ObjectSecurity(), owned ? TRUE : FALSE, full);
-    error = GetLastError();
-    return mutex;
+bool VbAgentProgramFolder(wchar_t (&out)[MAX_PATH]) noexcept {
+    wchar_t programs[MAX_PATH];
+    return SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES, nullptr, SHGFP_TYPE_CURRENT,
+                                      programs)) &&
+           VbJoin<wchar_t>(out, {programs, L"\\Vellumbrook"});
 }
 
 VbMachineLock::VbMachineLock() noexcept {
-    // One per process, kept: a pass takes it every minute.
-    static HANDLE lock = [] {
-        bool namespaced = false;
-        DWORD error = 0;
-        return VbCreateAgentMutex(L"PassLock", false, namespaced, error);
-    }();
-    // Abandoned: its holder ended in the middle; what it left is put right by this pass.
-    if (lock != nullptr) {
-        DWORD waited = WaitForSingleObject(lock, kLockWaitMs);
-        if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) held_ = lock;
+    if (g_owner == GetCurrentThreadId()) {
+        ++g_depth;
+        held_ = true;
+        return;
     }
+    if (LockFile() == INVALID_HANDLE_VALUE) return;
+    // Polled: an overlapped wait on a file lock is not dependable under Wine, and a
+    // pass comes once a minute.
+    const ULONGLONG deadline = GetTickCount64() + kLockWaitMs;
+    while (!TryLock(kPassByte)) {
+        if (GetLastError() != ERROR_LOCK_VIOLATION || GetTickCount64() >= deadline) return;
+        Sleep(50);
+    }
+    g_owner = GetCurrentThreadId();
+    g_depth = 1;
+    held_ = true;
 }
 
 VbMachineLock::~VbMachineLock() {
-    if (held_ != nullptr) ReleaseMutex(held_);
+    if (!held_ || --g_depth > 0) return;
+    g_owner = 0;
+    UnlockFile(LockFile(), kPassByte, 0, 1, 0);
+}
+
+bool VbTakeAgentGuard() noexcept {
+    return LockFile() == INVALID_HANDLE_VALUE || TryLock(kGuardByte);
+}
+
+bool VbAgentGuardHeld() noexcept {
+    if (LockFile() == INVALID_HANDLE_VALUE) return false;
+    if (!TryLock(kGuardByte)) return GetLastError() == ERROR_LOCK_VIOLATION;
+    UnlockFile(LockFile(), kGuardByte, 0, 1, 0);
+    return false;
 }

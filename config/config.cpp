@@ -5,6 +5,7 @@
 
 #include "common/vb_file.h"
 #include "common/vb_handle.h"
+#include "common/vb_lock.h"
 #include "config/config_core.h"
 #include "config/config_folder.h"
 
@@ -41,7 +42,16 @@ int VbLoadConfig(VbConfig* config) noexcept {
     return 1;
 }
 
+int VbLoadSecuredConfig(VbConfig* config) noexcept {
+    VbMachineLock lock;
+    if (VbEnsureConfigDir()) return VbLoadConfig(config);
+    SetFirstStartDefaults(*config);
+    return 0;
+}
+
 int VbSaveConfig(const VbConfig* config) noexcept {
+    // Never beside a pass, which reads the file and checks the folder.
+    VbMachineLock lock;
     char text[ConfigTextMax];
     std::size_t length = FormatConfigText(*config, text);
 

@@ -44,6 +44,11 @@ int VbRemoveConfigDir() noexcept;
 // the agent's own (see VbEnsureConfigDir), gives 0; the record then holds the
 // same defaults, which the caller must not act on.
 int VbLoadConfig(VbConfig* config) noexcept;
-// Replaces config.dat with the record, through a flushed temporary file. 0 leaves
-// the previous file exactly as it was.
+// Under the machine lock, takes the agent's folder back (VbEnsureConfigDir) and only
+// then loads: the password's salt and hash are never read through a folder that
+// nobody checked. 0, with the defaults, when something foreign stayed there or the
+// file cannot be read.
+int VbLoadSecuredConfig(VbConfig* config) noexcept;
+// Replaces config.dat with the record, through a flushed temporary file, under the
+// machine lock. 0 leaves the previous file exactly as it was.
 int VbSaveConfig(const VbConfig* config) noexcept;

@@ -4,7 +4,6 @@
 #include "config/config_folder.h"
 
 #include <aclapi.h>
-#include <bcrypt.h>
 #include <sddl.h>
 #include <shlobj.h>
 
@@ -12,6 +11,7 @@
 
 #include "common/vb_text.h"
 #include "config/config.h"
+#include "password/password.h"
 
 namespace {
 
@@ -64,17 +64,51 @@ OwnerSids LookUpOwnerSids() noexcept {
     return sids;
 }
 
-bool TrustedOwner(HANDLE entry) noexcept {
-    // Looked up once: a pass checks config.dat's owner every minute.
+// Administrators, SYSTEM or the agent's own user. Looked up once: a pass checks
+// config.dat every minute.
+bool TrustedSid(PSID sid) noexcept {
     static OwnerSids sids = LookUpOwnerSids();
+    return sids.known && (EqualSid(sid, sids.admins.Get()) || EqualSid(sid, sids.system.Get()) ||
+                          EqualSid(sid, sids.user.Get()));
+}
+
+bool TrustedOwner(HANDLE entry) noexcept {
     PSID owner = nullptr;
     PSECURITY_DESCRIPTOR held = nullptr;
-    if (!sids.known || GetSecurityInfo(entry, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
-                                       nullptr, nullptr, nullptr, &held) != ERROR_SUCCESS)
+    if (GetSecurityInfo(entry, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                        nullptr, nullptr, &held) != ERROR_SUCCESS)
         return false;
     VbUniqueLocal descriptor(held);
-    return EqualSid(owner, sids.admins.Get()) || EqualSid(owner, sids.system.Get()) ||
-           EqualSid(owner, sids.user.Get());
+    return TrustedSid(owner);
+}
+
+// Where the volume keeps access lists, a file's own must let nobody in but those
+// who may own it, as the agent's own file does: one that an administrator opened
+// up to users, or to everyone for reading, would show the password's salt and hash
+// or take a standard user's changes. Deny entries take nothing away from that.
+// (Wine reports such a volume and derives the lists from Unix permissions.)
+bool TrustedAccess(HANDLE entry) noexcept {
+    DWORD flags = 0;
+    if (!GetVolumeInformationByHandleW(entry, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0))
+        return false;
+    if (!(flags & FILE_PERSISTENT_ACLS)) return true;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR held = nullptr;
+    if (GetSecurityInfo(entry, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                        nullptr, &held) != ERROR_SUCCESS)
+        return false;
+    VbUniqueLocal descriptor(held);
+    if (dacl == nullptr) return false;  // no list at all lets everyone in
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+        void* ace = nullptr;
+        if (!GetAce(dacl, i, &ace)) return false;
+        BYTE type = static_cast<ACE_HEADER*>(ace)->AceType;
+        if (type == ACCESS_DENIED_ACE_TYPE) continue;
+        if (type != ACCESS_ALLOWED_ACE_TYPE ||
+            !TrustedSid(&static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart))
+            return false;
+    }
+    return true;
 }
 
 // OpenEntryItself already refused a link that only its path shows. The attributes
@@ -112,8 +146,7 @@ bool MoveAside(const wchar_t* path) noexcept {
     // A name nobody can take first: the random part is drawn anew on each try.
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         unsigned char random[8];
-        if (BCryptGenRandom(nullptr, random, sizeof random, BCRYPT_USE_SYSTEM_PREFERRED_RNG) != 0)
-            return false;
+        if (!VbRandomBytes(random, sizeof random)) return false;
         wchar_t hex[2 * sizeof random + 1];
         for (std::size_t i = 0; i < sizeof random; ++i) {
             hex[2 * i] = L"0123456789abcdef"[random[i] >> 4];
@@ -230,7 +263,7 @@ bool IsAgentEntry(HANDLE entry, bool folder) noexcept {
     return IsPlainEntry(entry, folder) &&
            (folder || (GetFileInformationByHandleEx(entry, FileStandardInfo, &standard,
                                                     sizeof standard) &&
-                       standard.NumberOfLinks == 1)) &&
+                       standard.NumberOfLinks == 1 && TrustedAccess(entry))) &&
            TrustedOwner(entry);
 }
 

@@ -34,9 +34,10 @@ VbUniqueFile OpenEntryItself(const wchar_t* path, DWORD access,
                                            FILE_SHARE_DELETE) noexcept;
 // Whether an entry opened by OpenEntryItself (with READ_CONTROL) is the agent's
 // own: a real folder, or a real file with no other name (a hard link elsewhere
-// would let its other owner change it), owned by Administrators, SYSTEM or the
-// agent's own user, as what the agent makes is. Under Wine, which keeps no
-// owners, every file shows the user's own SID.
+// would let its other owner change it) whose access list, where the volume keeps
+// one, admits nobody else; owned by Administrators, SYSTEM or the agent's own user,
+// as what the agent makes is. Under Wine, which keeps no owners, every file shows
+// the user's own SID.
 bool IsAgentEntry(HANDLE entry, bool folder) noexcept;
 // Whether the agent's folder, looked at by path, is a plain folder (not a link):
 // config.dat is opened through it. False also when it is missing.

@@ -6,9 +6,11 @@
 ;
 ; What it installs: Vellumbrook.exe and uninstall.exe in Program Files, a Start
 ; menu shortcut for all users, the Apps & features entry, the logon task of
-; task.xml and the service that keeps the protections in every session. It never touches C:\ProgramData\Vellumbrook (the settings); the
-; uninstaller leaves that, and the protections, to "Vellumbrook.exe --uninstall",
-; which asks for the parent's password.
+; task.xml and the service that keeps the protections in every session. The
+; settings in C:\ProgramData\Vellumbrook are the agent's own business: the new
+; program makes and secures that folder, and asks for the first password, before
+; anything else happens; the uninstaller leaves the folder, and the protections, to
+; "Vellumbrook.exe --uninstall", which asks for the parent's password.
 
 Unicode true
 ; 64-bit: Program Files, the registry view and system32 are then the native
@@ -98,25 +100,64 @@ FunctionEnd
   Abort
 !macroend
 
+; The same once "--stop" ran: the service is started again first, so that a failed
+; update never leaves the machine without protection.
+Var VbStopped
+!macro VbFailAfterStop text
+  ${If} $VbStopped == 1
+    StrCpy $9 "non lancé"
+    ExecWait '"$PLUGINSDIR\Vellumbrook.exe" --start-service' $9
+    ${If} $9 == 0
+      !insertmacro VbFail "${text}$\r$\n$\r$\nLe service Vellumbrook a été relancé et protège l'ordinateur."
+    ${EndIf}
+    !insertmacro VbFail "${text}$\r$\n$\r$\nLe service Vellumbrook n'a pas pu être relancé (code $9) : redémarrez l'ordinateur."
+  ${EndIf}
+  !insertmacro VbFail "${text}"
+!macroend
+
 Section "Vellumbrook"
+  StrCpy $VbStopped 0
+  ; Before anything is stopped or copied, the new program, from the setup's own
+  ; folder, takes the settings folder back from whatever another account put there
+  ; and, unless silent, asks for the parent's password when none is set yet: a
+  ; parent installing over a child's shoulder chooses it here, not the child later.
+  ; A silent install leaves that to the first administrator's logon.
+  InitPluginsDir
+  File "/oname=$PLUGINSDIR\Vellumbrook.exe" "${VB_EXE}"
+  StrCpy $0 "non lancé"
+  ClearErrors
+  ${If} ${Silent}
+    ExecWait '"$PLUGINSDIR\Vellumbrook.exe" --setup --silent' $0
+  ${Else}
+    ExecWait '"$PLUGINSDIR\Vellumbrook.exe" --setup' $0
+  ${EndIf}
+  ${If} $0 == 1
+    !insertmacro VbFail "Aucun mot de passe parent n'a été choisi : l'installation est annulée et rien n'a été modifié."
+  ${ElseIf} ${Errors}
+  ${OrIf} $0 != 0
+    !insertmacro VbFail "Le dossier $APPDATA\Vellumbrook contient ce qu'un autre compte y a mis et ne peut pas encore être sécurisé (code $0) : l'installation est annulée et rien n'a été modifié.$\r$\n$\r$\nFermez les sessions des autres utilisateurs, puis relancez l'installation."
+  ${EndIf}
+
   ; An update: the service and the agent keep the .exe open while they run, so
   ; ask them to end first. --stop returns once neither runs any more, 0 when
-  ; that is so (a version without the service ends its agent only).
+  ; that is so (a version without the service ends its agent only). It stops
+  ; nothing while an agent runs in another session.
   ${If} ${FileExists} "$INSTDIR\Vellumbrook.exe"
     DetailPrint "Arrêt de Vellumbrook..."
     StrCpy $0 "non lancé"
     ClearErrors
     ExecWait '"$INSTDIR\Vellumbrook.exe" --stop' $0
+    StrCpy $VbStopped 1
     ${If} ${Errors}
     ${OrIf} $0 != 0
-      !insertmacro VbFail "Vellumbrook n'a pas pu être arrêté (code $0) : l'installation est annulée et rien n'a été modifié.$\r$\n$\r$\nQuittez Vellumbrook depuis son icône près de l'horloge, puis relancez l'installation."
+      !insertmacro VbFailAfterStop "Vellumbrook n'a pas pu être arrêté (code $0) : l'installation est annulée.$\r$\n$\r$\nFermez les sessions des autres utilisateurs et quittez Vellumbrook depuis son icône près de l'horloge, puis relancez l'installation."
     ${EndIf}
   ${EndIf}
 
   ClearErrors
   SetOutPath "$INSTDIR"
   ${If} ${Errors}
-    !insertmacro VbFail "Le dossier $INSTDIR n'a pas pu être créé : l'installation est annulée."
+    !insertmacro VbFailAfterStop "Le dossier $INSTDIR n'a pas pu être créé : l'installation est annulée."
   ${EndIf}
 
   ; With "try", a file that cannot be written sets the error flag instead of
@@ -132,7 +173,7 @@ Section "Vellumbrook"
     ${EndIf}
     IntOp $1 $1 + 1
     ${If} $1 >= 10
-      !insertmacro VbFail "$INSTDIR\Vellumbrook.exe n'a pas pu être remplacé : l'installation est annulée. Redémarrez l'ordinateur, puis relancez l'installation."
+      !insertmacro VbFailAfterStop "$INSTDIR\Vellumbrook.exe n'a pas pu être remplacé : l'installation est annulée. Fermez les programmes qui l'utilisent, ou redémarrez l'ordinateur, puis relancez l'installation."
     ${EndIf}
     Sleep 500
   ${Loop}
@@ -142,7 +183,7 @@ Section "Vellumbrook"
   WriteUninstaller "$INSTDIR\${VB_UNINSTALLER}"
   CreateShortcut "$SMPROGRAMS\Vellumbrook.lnk" "$INSTDIR\Vellumbrook.exe"
   ${If} ${Errors}
-    !insertmacro VbFail "Le programme de désinstallation ou le raccourci du menu Démarrer n'a pas pu être créé : l'installation est annulée."
+    !insertmacro VbFailAfterStop "Le programme de désinstallation ou le raccourci du menu Démarrer n'a pas pu être créé : l'installation est annulée."
   ${EndIf}
 
   ; Apps & features (64-bit view, set in .onInit).
@@ -159,7 +200,7 @@ Section "Vellumbrook"
   WriteRegDWORD HKLM "${VB_UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${VB_UNINSTALL_KEY}" "NoRepair" 1
   ${If} ${Errors}
-    !insertmacro VbFail "L'entrée de Vellumbrook dans Applications et fonctionnalités n'a pas pu être enregistrée : l'installation est annulée."
+    !insertmacro VbFailAfterStop "L'entrée de Vellumbrook dans Applications et fonctionnalités n'a pas pu être enregistrée : l'installation est annulée."
   ${EndIf}
 
   ; The service, made or brought up to date (an earlier version may have had
@@ -170,12 +211,11 @@ Section "Vellumbrook"
   ExecWait '"$INSTDIR\Vellumbrook.exe" --install-service' $0
   ${If} ${Errors}
   ${OrIf} $0 != 0
-    !insertmacro VbFail "Le service Vellumbrook n'a pas pu être installé ou démarré (code $0). Relancez l'installation."
+    !insertmacro VbFailAfterStop "Le service Vellumbrook n'a pas pu être installé ou démarré (code $0). Relancez l'installation."
   ${EndIf}
 
   ; The logon task. /F replaces the one of an earlier install. nsExec runs
   ; schtasks without a console window and keeps its message for the report.
-  InitPluginsDir
   File "/oname=$PLUGINSDIR\task.xml" "task.xml"
   DetailPrint "Enregistrement de la tâche planifiée ${VB_TASK}..."
   nsExec::ExecToStack /OEM '"$SYSDIR\schtasks.exe" /Create /TN ${VB_TASK} /XML "$PLUGINSDIR\task.xml" /F'
@@ -183,7 +223,7 @@ Section "Vellumbrook"
   Pop $1
   DetailPrint "schtasks : $0 $1"
   ${If} $0 != 0
-    !insertmacro VbFail "La tâche planifiée qui démarre Vellumbrook à l'ouverture de session n'a pas pu être enregistrée (code $0) :$\r$\n$1$\r$\nVellumbrook est installé mais ne démarrera pas seul. Relancez l'installation."
+    !insertmacro VbFailAfterStop "La tâche planifiée qui démarre Vellumbrook à l'ouverture de session n'a pas pu être enregistrée (code $0) :$\r$\n$1$\r$\nVellumbrook est installé mais ne démarrera pas seul. Relancez l'installation."
   ${EndIf}
 SectionEnd
 
@@ -221,8 +261,9 @@ Section "Uninstall"
   Delete "$SMPROGRAMS\Vellumbrook.lnk"
   DeleteRegKey HKLM "${VB_UNINSTALL_KEY}"
   ; The folder last, so that its going marks the end. Not /r: only what this
-  ; program put there goes.
+  ; program and the agent (its lock file) put there goes.
   Delete /REBOOTOK "$INSTDIR\Vellumbrook.exe"
+  Delete /REBOOTOK "$INSTDIR\Vellumbrook.lock"
   Delete /REBOOTOK "$INSTDIR\${VB_UNINSTALLER}"
   RMDir /REBOOTOK "$INSTDIR"
 SectionEnd

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "common/vb_handle.h"
+#include "common/vb_system.h"
 
 namespace {
 
@@ -26,17 +27,53 @@ void WriteHex(std::span<const unsigned char> bytes, char* out) noexcept {
     *out = '\0';
 }
 
+constexpr wchar_t kBcrypt[] = L"bcrypt.dll";
+
+// bcrypt's functions, from the system directory (vb_system.h).
+struct Bcrypt {
+    decltype(&BCryptOpenAlgorithmProvider) open =
+        VB_SYSTEM_FN(kBcrypt, BCryptOpenAlgorithmProvider);
+    decltype(&BCryptCloseAlgorithmProvider) close =
+        VB_SYSTEM_FN(kBcrypt, BCryptCloseAlgorithmProvider);
+    decltype(&BCryptCreateHash) create = VB_SYSTEM_FN(kBcrypt, BCryptCreateHash);
+    decltype(&BCryptDestroyHash) destroy = VB_SYSTEM_FN(kBcrypt, BCryptDestroyHash);
+    decltype(&BCryptHashData) data = VB_SYSTEM_FN(kBcrypt, BCryptHashData);
+    decltype(&BCryptFinishHash) finish = VB_SYSTEM_FN(kBcrypt, BCryptFinishHash);
+    decltype(&BCryptGenRandom) random = VB_SYSTEM_FN(kBcrypt, BCryptGenRandom);
+    bool Loaded() const noexcept {
+        return open && close && create && destroy && data && finish && random;
+    }
+};
+
+const Bcrypt& Api() noexcept {
+    static const Bcrypt api;
+    return api;
+}
+
+// Owners that close through the loaded functions.
+struct AlgTraits {
+    using Type = BCRYPT_ALG_HANDLE;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type h) noexcept { Api().close(h, 0); }
+};
+struct HashTraits {
+    using Type = BCRYPT_HASH_HANDLE;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type h) noexcept { Api().destroy(h); }
+};
+
 bool Sha256(std::span<const char> message, unsigned char (&digest)[kDigestBytes]) noexcept {
-    VbUniqueAlg provider;
-    if (BCryptOpenAlgorithmProvider(provider.Put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0) != 0)
+    const Bcrypt& api = Api();
+    VbUnique<AlgTraits> provider;
+    if (!api.Loaded() || api.open(provider.Put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0) != 0)
         return false;
     // Declared after the provider, so the hash is destroyed before the provider closes.
-    VbUniqueHash hash;
-    if (BCryptCreateHash(provider.Get(), hash.Put(), nullptr, 0, nullptr, 0, 0) != 0) return false;
-    if (BCryptHashData(hash.Get(), reinterpret_cast<PUCHAR>(const_cast<char*>(message.data())),
-                       static_cast<ULONG>(message.size()), 0) != 0)
+    VbUnique<HashTraits> hash;
+    if (api.create(provider.Get(), hash.Put(), nullptr, 0, nullptr, 0, 0) != 0) return false;
+    if (api.data(hash.Get(), reinterpret_cast<PUCHAR>(const_cast<char*>(message.data())),
+                 static_cast<ULONG>(message.size()), 0) != 0)
         return false;
-    return BCryptFinishHash(hash.Get(), digest, kDigestBytes, 0) == 0;
+    return api.finish(hash.Get(), digest, kDigestBytes, 0) == 0;
 }
 
 // "salt:password", cut to its first 1023 bytes.
@@ -55,11 +92,18 @@ std::size_t ComposeMessage(const char* salt, const char* password,
 
 }  // namespace
 
+int VbRandomBytes(unsigned char* out, std::size_t size) noexcept {
+    const Bcrypt& api = Api();
+    return api.Loaded() && api.random(nullptr, out, static_cast<ULONG>(size),
+                                      BCRYPT_USE_SYSTEM_PREFERRED_RNG) == 0
+               ? 1
+               : 0;
+}
+
 int VbGenerateSalt(char* out, std::size_t capacity) noexcept {
     if (capacity <= 2 * kSaltBytes) return 0;
     unsigned char random[kSaltBytes];
-    if (BCryptGenRandom(nullptr, random, kSaltBytes, BCRYPT_USE_SYSTEM_PREFERRED_RNG) != 0)
-        return 0;
+    if (!VbRandomBytes(random, kSaltBytes)) return 0;
     WriteHex(random, out);
     return 1;
 }

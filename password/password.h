@@ -5,6 +5,8 @@
 
 #include <cstddef>
 
+// 1 with size bytes of the system's preferred random generator in out.
+int VbRandomBytes(unsigned char* out, std::size_t size) noexcept;
 // 1 with a new salt and its NUL in out (capacity at least 33); 0 leaves out untouched.
 int VbGenerateSalt(char* out, std::size_t capacity) noexcept;
 // 1 with the hash and its NUL in out (capacity at least 65); 0 leaves out untouched.

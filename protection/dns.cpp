@@ -1,4 +1,5 @@
-// Sets every adapter's DNS servers through netsh, one hidden command at a time.
+// Sets every interface's DNS servers through netsh, one hidden command at a time,
+// each interface named by its index.
 #include "protection/dns.h"
 
 #include <winsock2.h>
@@ -11,13 +12,14 @@
 #include <string_view>
 
 #include "common/vb_handle.h"
+#include "common/vb_system.h"
 #include "common/vb_text.h"
 #include "protection/dns_core.h"
 #include "protection/procutil.h"
 
 namespace {
 
-// One netsh command: head, the adapter name, middle, the address, tail.
+// One netsh command: head, the interface's index, middle, the address, tail.
 struct DnsCommand {
     std::wstring_view head;
     std::wstring_view middle;
@@ -27,74 +29,63 @@ struct DnsCommand {
 };
 
 constexpr DnsCommand kApplyCommands[] = {
-    {L"netsh interface ipv4 set dnsservers name=\"", L"\" source=static address=",
-     FamilyDnsV4Primary, L" register=none validate=no", false},
-    {L"netsh interface ipv4 add dnsservers name=\"", L"\" address=", FamilyDnsV4Secondary,
+    {L"netsh interface ipv4 set dnsservers name=", L" source=static address=", FamilyDnsV4Primary,
+     L" register=none validate=no", false},
+    {L"netsh interface ipv4 add dnsservers name=", L" address=", FamilyDnsV4Secondary,
      L" index=2 validate=no", false},
-    {L"netsh interface ipv6 set dnsservers name=\"", L"\" source=static address=",
-     FamilyDnsV6Primary, L" register=none validate=no", true},
-    {L"netsh interface ipv6 add dnsservers name=\"", L"\" address=", FamilyDnsV6Secondary,
+    {L"netsh interface ipv6 set dnsservers name=", L" source=static address=", FamilyDnsV6Primary,
+     L" register=none validate=no", true},
+    {L"netsh interface ipv6 add dnsservers name=", L" address=", FamilyDnsV6Secondary,
      L" index=2 validate=no", true},
 };
 
 constexpr DnsCommand kRevertCommands[] = {
-    {L"netsh interface ipv4 set dnsservers name=\"", L"\" source=dhcp", L"", L"", false},
-    {L"netsh interface ipv6 set dnsservers name=\"", L"\" source=dhcp", L"", L"", true},
+    {L"netsh interface ipv4 set dnsservers name=", L" source=dhcp", L"", L"", false},
+    {L"netsh interface ipv6 set dnsservers name=", L" source=dhcp", L"", L"", true},
 };
 
-// The interfaces as the IP Helper API reports them, asked once per call, and
-// only when an IPv6 command failed: an interface with IPv6 turned off (unticked,
-// or a VPN without it) makes every IPv6 command fail, which is no failure of ours.
+// The interfaces as the IP Helper API reports them: which one is the loopback
+// interface, and where IPv6 is turned off (unticked, or a VPN without it), which
+// makes every IPv6 command fail through no failure of ours. Nothing when the API
+// fails: then no interface is spared.
 class ReportedInterfaces {
 public:
-    bool Ipv6Off(std::wstring_view adapter) noexcept {
-        if (!asked_) Ask();
-        return Ipv6FailureExcused(
-            {interfaces_, count_}, {reinterpret_cast<const char16_t*>(adapter.data()), adapter.size()});
-    }
-
-private:
-    void Ask() noexcept {
-        asked_ = true;
+    ReportedInterfaces() noexcept {
+        static const auto get = VB_SYSTEM_FN(L"iphlpapi.dll", GetAdaptersAddresses);
         constexpr ULONG kFlags = GAA_FLAG_SKIP_UNICAST | GAA_FLAG_SKIP_ANYCAST |
                                  GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER;
         ULONG size = 16 * 1024;
-        for (int attempt = 0; attempt < 3; ++attempt) {
-            buffer_.reset(new (std::nothrow) BYTE[size]);
-            if (!buffer_) return;
-            auto* first = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer_.get());
-            ULONG result = GetAdaptersAddresses(AF_UNSPEC, kFlags, nullptr, first, &size);
+        for (int attempt = 0; get != nullptr && attempt < 3; ++attempt) {
+            std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[size]);
+            if (!buffer) return;
+            auto* first = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.get());
+            ULONG result = get(AF_UNSPEC, kFlags, nullptr, first, &size);
             if (result == ERROR_BUFFER_OVERFLOW) continue;  // size now says what it needs
             if (result != NO_ERROR) return;
-            for (IP_ADAPTER_ADDRESSES* one = first; one != nullptr && count_ < kMaxInterfaces;
+            for (IP_ADAPTER_ADDRESSES* one = first; one != nullptr && count_ < kMax;
                  one = one->Next)
-                interfaces_[count_++] = {reinterpret_cast<const char16_t*>(one->FriendlyName),
+                interfaces_[count_++] = {one->IfIndex, one->IfType == IF_TYPE_SOFTWARE_LOOPBACK,
                                          (one->Flags & IP_ADAPTER_IPV6_ENABLED) != 0};
             return;
         }
     }
+    std::span<const ReportedInterface> All() const noexcept { return {interfaces_, count_}; }
 
-    static constexpr std::size_t kMaxInterfaces = 64;
-    ReportedInterface interfaces_[kMaxInterfaces];
+private:
+    static constexpr std::size_t kMax = 64;
+    ReportedInterface interfaces_[kMax] = {};
     std::size_t count_ = 0;
-    bool asked_ = false;
-    std::unique_ptr<BYTE[]> buffer_;
 };
 
-constexpr std::size_t kCommandCapacity = 1024;
-
-int RunCommand(const DnsCommand& command, std::wstring_view adapter) noexcept {
-    wchar_t line[kCommandCapacity];
-    if (!VbJoin<wchar_t>(line,
-                         {command.head, adapter, command.middle, command.address, command.tail}))
+int RunCommand(const DnsCommand& command, unsigned index) noexcept {
+    wchar_t number[16];
+    wchar_t line[256];
+    int digits = _snwprintf(number, 16, L"%u", index);
+    if (digits <= 0 || digits >= 16 ||
+        !VbJoin<wchar_t>(line, {command.head, std::wstring_view(number, digits), command.middle,
+                                command.address, command.tail}))
         return 0;
     return VbRunHidden(line);
-}
-
-// Listing bytes are in the OEM code page; the code page is a parameter so that
-// the conversion does not depend on where it is called from.
-void OemToWide(UINT codePage, const char* name, wchar_t (&slot)[DnsNameMax + 1]) noexcept {
-    if (MultiByteToWideChar(codePage, 0, name, -1, slot, DnsNameMax + 1) == 0) slot[0] = L'\0';
 }
 
 int ApplyToAllAdapters(int apply, int* complete) noexcept {
@@ -102,39 +93,29 @@ int ApplyToAllAdapters(int apply, int* complete) noexcept {
     int& allDone = complete != nullptr ? *complete : ignored;
     allDone = 0;
     wchar_t listCommand[] = L"netsh interface ipv4 show interfaces";
-    VbUniqueMalloc listing(VbRunHiddenCapture(listCommand));
-    if (!listing || listing.Get()[0] == '\0') return 0;
-
-    AdapterNameList bytes;
-    ParseInterfaceListing(listing.Get(), bytes);
-    listing.Reset();
+    VbUniqueMalloc text(VbRunHiddenCapture(listCommand));
+    if (!text || text.Get()[0] == '\0') return 0;
+    InterfaceListing listing;
+    ParseInterfaceListing(text.Get(), listing);
+    text.Reset();
     // A listing without a single row is not one netsh would print: nothing is done,
-    // and nothing is complete. Rows that are all skipped leave nothing to do; rows
-    // past the last name kept, or two rows of one name, leave an adapter as it was.
-    if (bytes.count == 0) return 0;
+    // and nothing is complete.
+    if (listing.count == 0) return 0;
 
-    int result = 0;
-    bool everyCommand = !bytes.truncated && !bytes.duplicated;
     ReportedInterfaces reported;
-    for (int i = 0; i < bytes.count; ++i) {
-        wchar_t name[DnsNameMax + 1];
-        OemToWide(CP_OEMCP, bytes.names[i], name);
-        std::wstring_view adapter(name);
-        if (adapter.empty() || adapter.find(L"Loopback") != std::wstring_view::npos) continue;
-        // A double quote cannot be quoted on a netsh command line, and a final
-        // backslash would escape the closing quote (name="Wi-Fi\"): such an
-        // adapter cannot be set, and the step is not complete.
-        if (adapter.find(L'"') != std::wstring_view::npos || adapter.back() == L'\\') {
-            everyCommand = false;
-            continue;
-        }
+    InterfaceChoice choice = ChooseInterfaces(listing, reported.All());
+    bool everyCommand = choice.complete;
+    int result = 0;
+    std::span<const DnsCommand> commands = apply ? std::span<const DnsCommand>(kApplyCommands)
+                                                 : std::span<const DnsCommand>(kRevertCommands);
+    for (int i = 0; i < choice.count; ++i) {
         bool first = true;
-        std::span<const DnsCommand> commands = apply ? std::span<const DnsCommand>(kApplyCommands)
-                                                     : std::span<const DnsCommand>(kRevertCommands);
         for (const DnsCommand& command : commands) {
-            int ok = RunCommand(command, adapter);
+            int ok = RunCommand(command, choice.indexes[i]);
             if (first && ok) result = 1;
-            everyCommand = everyCommand && (ok || (command.ipv6 && reported.Ipv6Off(adapter)));
+            everyCommand =
+                everyCommand &&
+                (ok || (command.ipv6 && Ipv6FailureExcused(reported.All(), choice.indexes[i])));
             first = false;
         }
     }

@@ -1,5 +1,6 @@
-// Machine-wide browser policies that keep DNS-over-HTTPS off, so that browsers
-// resolve names through the adapters' DNS servers.
+// Machine-wide policies that keep DNS-over-HTTPS off and the proxy the system's, in
+// every browser and for every user, so that names are resolved through the
+// adapters' DNS servers.
 #pragma once
 
 // 1 when every policy value was written.

@@ -3,29 +3,45 @@
 
 // What a pass did, step by step: what the parent is shown.
 struct VbPassReport {
-    int configRead;  // 0: config.dat could not be read, and nothing was applied
+    int configRead;  // 0: config.dat could not be read (see VbEnforceFromConfig)
     int enabled;     // the switch the pass followed: 1 applied, 0 reverted
     int dnsFailed;   // the adapters' DNS
     int hostsFailed;
     int browsersFailed;
+    int lockFailed;   // the DNS lock's firewall rules
+    int firewallOff;  // the firewall applies no local rule somewhere: the lock holds nothing
 };
 
 // Holding the machine-wide lock, takes the agent's folder back from whatever a
-// standard user put there, loads the configuration afresh and applies
-// (protection on) or reverts (off) adapter DNS, the hosts block and the browser
-// policies, in that order, each attempted whatever the earlier ones returned.
-// Returns the browser step's result; 0 without touching anything when the folder
-// holds what is not the agent's, or the configuration cannot be read. report,
-// when given, says which steps failed.
+// standard user put there, loads the configuration afresh and applies (protection
+// on) adapter DNS, the DNS lock, the hosts block and the browser policies, in that
+// order, or reverts (off) the DNS lock, then adapter DNS (see VbRevertDnsAndLock),
+// the hosts block and the browser policies; each step is attempted whatever the
+// earlier ones returned. While something foreign stays in the agent's folder (a
+// standard user holds it open), the pass fails closed: it applies all that needs no
+// setting and leaves the hosts block as it stands, the parent's sites being unknown.
+// A file of the agent's own that cannot be read (a scanner holds it) changes
+// nothing. Returns the browser step's result; report, when given, says which steps
+// failed.
 int VbEnforceFromConfig(VbPassReport* report = nullptr) noexcept;
+
+// Removes the DNS lock, then returns the adapters to DHCP, in that order: with the
+// lock still there, DHCP's resolvers would answer nothing. A lock that stays keeps
+// the adapters on the family resolver, which it lets through, and both steps
+// count as failed in report.
+void VbRevertDnsAndLock(VbPassReport& report) noexcept;
 
 // A report as bits, and back: a window message carries it, never a pointer.
 inline unsigned VbPackPassReport(const VbPassReport& report) noexcept {
-    return (report.configRead ? 1u : 0u) | (report.enabled ? 2u : 0u) |
-           (report.dnsFailed ? 4u : 0u) | (report.hostsFailed ? 8u : 0u) |
-           (report.browsersFailed ? 16u : 0u);
+    const int bits[] = {report.configRead,     report.enabled,    report.dnsFailed,
+                        report.hostsFailed,    report.browsersFailed, report.lockFailed,
+                        report.firewallOff};
+    unsigned packed = 0;
+    for (unsigned i = 0; i < 7; ++i)
+        packed |= bits[i] ? 1u << i : 0u;
+    return packed;
 }
 inline VbPassReport VbUnpackPassReport(unsigned bits) noexcept {
-    auto bit = [bits](unsigned mask) { return (bits & mask) != 0 ? 1 : 0; };
-    return {bit(1), bit(2), bit(4), bit(8), bit(16)};
+    auto bit = [bits](unsigned i) { return (bits >> i) & 1 ? 1 : 0; };
+    return {bit(0), bit(1), bit(2), bit(3), bit(4), bit(5), bit(6)};
 }

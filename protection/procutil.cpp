@@ -70,7 +70,7 @@ STARTUPINFOW HiddenStartup() noexcept {
 
 }  // namespace
 
-int VbRunHidden(wchar_t* commandLine) noexcept {
+int VbRunHiddenCode(wchar_t* commandLine, unsigned long* exitCode) noexcept {
     ChildPlace place;
     if (!SystemProgramPath(commandLine, place)) return 0;
     STARTUPINFOW startup = HiddenStartup();
@@ -80,12 +80,18 @@ int VbRunHidden(wchar_t* commandLine) noexcept {
         return 0;
     VbUniqueHandle process(child.hProcess);
     VbUniqueHandle thread(child.hThread);
+    // A child still running after the wait has no exit code yet; it runs on.
+    DWORD code = 0;
+    if (WaitForSingleObject(process.Get(), kChildWaitMs) != WAIT_OBJECT_0 ||
+        !GetExitCodeProcess(process.Get(), &code))
+        return 0;
+    *exitCode = code;
+    return 1;
+}
 
-    WaitForSingleObject(process.Get(), kChildWaitMs);
-    DWORD exitCode = 1;
-    if (!GetExitCodeProcess(process.Get(), &exitCode)) exitCode = 1;
-    // STILL_ACTIVE (259) after the wait is a failure too; the child runs on.
-    return exitCode == 0 ? 1 : 0;
+int VbRunHidden(wchar_t* commandLine) noexcept {
+    unsigned long exitCode = 1;
+    return VbRunHiddenCode(commandLine, &exitCode) && exitCode == 0 ? 1 : 0;
 }
 
 char* VbRunHiddenCapture(wchar_t* commandLine) noexcept {

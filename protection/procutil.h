@@ -9,6 +9,9 @@
 // 1 when the child started and ended with exit code 0 within 15 seconds. A child
 // still running then counts as a failure and is left running.
 int VbRunHidden(wchar_t* commandLine) noexcept;
+// 1 when the child started and ended within 15 seconds, with its exit code in
+// exitCode; 0 when it could not be started or still runs (it is left running).
+int VbRunHiddenCode(wchar_t* commandLine, unsigned long* exitCode) noexcept;
 
 // The child's standard output and standard error, interleaved, as a NUL-terminated
 // heap block the caller releases with free(); null when the child could not be

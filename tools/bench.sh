@@ -27,13 +27,16 @@ cmake --build "$build" --target vb_bench
 sh tests/harness/wine-fixture.sh setup "$harness" >"$build/harness-setup.log" 2>&1 ||
     { cat "$build/harness-setup.log" >&2; exit 1; }
 cp "$build/tests/fixtures/netsh_sim.exe" "$harness/prefix/drive_c/windows/system32/netsh.exe"
+# The service is only ever registered from the agent's Program Files folder.
+programs="$harness/prefix/drive_c/Program Files/Vellumbrook"
+mkdir -p "$programs" && cp "$build/Vellumbrook.exe" "$programs/"
 
 run() { timeout 1200 sh tests/harness/wine-run.sh "$harness" "$@"; }
 echo "Vellumbrook benchmark: $(/usr/lib/wine/wine64 --version 2>/dev/null || echo wine)," \
     "$(nproc) cores, load average $load when started"
 run "$build/bench/vb_bench_pass.exe"
 # Wine's drive Z: is the Unix root.
-run "$build/bench/vb_bench_agent.exe" "Z:$build/Vellumbrook.exe" \
+run "$build/bench/vb_bench_agent.exe" 'C:\Program Files\Vellumbrook\Vellumbrook.exe' \
     "Z:$build/bench/vb_bench_tray.exe" "$idle"
 agent=$(stat -c %s "$build/Vellumbrook.exe")
 tray=$(stat -c %s "$build/bench/vb_bench_tray.exe")

@@ -13,7 +13,7 @@ cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 cmake --build build/native
 ctest --test-dir build/native --output-on-failure -j "$(nproc 2>/dev/null || echo 1)"
-for target in config hosts; do
+for target in config hosts listing; do
     work=build/native/fuzz-work/$target
     mkdir -p "$work/corpus" && cp fuzz/corpus/"$target"/* "$work/corpus/"
     build/native/fuzz/fuzz_"$target" -max_total_time=30 -artifact_prefix="$work/" "$work/corpus" \

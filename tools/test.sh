@@ -9,6 +9,14 @@ cmake --preset mingw >/dev/null
 cmake --build --preset mingw
 cmake --preset clang >/dev/null
 cmake --build --preset clang
+# The agent imports only the system's known DLLs, and comctl32, which its manifest
+# redirects: any other DLL is looked for beside the program first, and an elevated copy
+# started from a folder a standard user can write would load one planted there.
+for agent in build/mingw/Vellumbrook.exe build/clang/Vellumbrook.exe; do
+    ! x86_64-w64-mingw32-objdump -p "$agent" | sed -n 's/^\tDLL Name: //p' | tr A-Z a-z |
+        grep -vxE '(advapi32|comctl32|gdi32|kernel32|msvcrt|ole32|oleaut32|shell32|user32)\.dll' ||
+        { echo "$agent imports a DLL that is not a known DLL" >&2; exit 1; }
+done
 # The test preset runs a failing program a second time (Wine's CreateProcessW
 # fails now and then under load): every test that needed it is named at the end.
 log=build/mingw/ctest.log

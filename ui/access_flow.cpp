@@ -56,7 +56,7 @@ bool FlowAlreadyOpen() noexcept {
 // holds it open choose a new password and wipe the site list.
 // The message names the folder, so that a parent or a helper knows where to look.
 bool LoadOrWarn(HWND owner, VbConfig& config) noexcept {
-    if (VbLoadConfig(&config)) return true;
+    if (VbLoadSecuredConfig(&config)) return true;
     wchar_t folder[MAX_PATH];
     wchar_t text[MAX_PATH + 96];
     if (!VbGetConfigDir(folder, MAX_PATH)) folder[0] = L'\0';
@@ -79,6 +79,37 @@ bool SetNewPassword(VbConfig& config, const char* password) noexcept {
     return true;
 }
 
+namespace {
+
+// The set-password dialog, then config saved with the new password: the switch and
+// the list as loaded (on a first start, protection on and no sites). A password
+// that did not reach the file protects nothing: the parent is told.
+bool ChooseFirstPassword(HWND owner, VbConfig& config) noexcept {
+    char password[128];
+    if (!ShowSetPasswordDialog(owner, password)) return false;
+    bool made = SetNewPassword(config, password);
+    SecureZeroMemory(password, sizeof password);
+    if (!made) {
+        ShowWarning(owner, kFirstPasswordFailedText);
+        return false;
+    }
+    if (!VbSaveConfig(&config)) {
+        ShowWarning(owner, kFirstPasswordNotSavedText);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int VbChooseFirstPassword(HWND owner) noexcept {
+    if (FlowAlreadyOpen()) return 0;
+    FlowGuard guard;
+    VbConfig config;
+    if (!LoadOrWarn(owner, config)) return 0;
+    return config.hasPassword || ChooseFirstPassword(owner, config) ? 1 : 0;
+}
+
 int VbShowSettingsFlow(HWND owner) noexcept {
     if (FlowAlreadyOpen()) return 0;
     FlowGuard guard;
@@ -86,26 +117,9 @@ int VbShowSettingsFlow(HWND owner) noexcept {
     std::memset(&state, 0, sizeof state);
     VbConfig& config = state.config;
     if (!LoadOrWarn(owner, config)) return 0;
-
-    if (!config.hasPassword) {
-        char password[128];
-        if (!ShowSetPasswordDialog(owner, password)) return 0;
-        bool made = SetNewPassword(config, password);
-        SecureZeroMemory(password, sizeof password);
-        if (!made) {
-            ShowWarning(owner, kFirstPasswordFailedText);
-            return 0;
-        }
-        // The switch and the list are saved as loaded: on a first start, protection
-        // on and no sites. A password that did not reach the file protects nothing:
-        // the parent is told, rather than led on into the settings.
-        if (!VbSaveConfig(&config)) {
-            ShowWarning(owner, kFirstPasswordNotSavedText);
-            return 0;
-        }
-    } else if (!ConfirmCurrentPassword(owner, config)) {
+    if (config.hasPassword ? !ConfirmCurrentPassword(owner, config)
+                           : !ChooseFirstPassword(owner, config))
         return 0;
-    }
     RunModalWindow(SettingsWindowKind, owner, &state);
     return 1;
 }

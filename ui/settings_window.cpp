@@ -7,6 +7,7 @@
 #include <memory>
 #include <new>
 
+#include "common/vb_lock.h"
 #include "common/vb_text.h"
 #include "config/config.h"
 #include "protection/enforce.h"
@@ -111,15 +112,20 @@ void OnSave(HWND window, SettingsState& state) noexcept {
     SiteListOutcome outcome = ParseSiteList(
         {reinterpret_cast<const char16_t*>(text.get()), static_cast<std::size_t>(got)}, candidate);
 
-    if (!VbSaveConfig(&candidate)) {
-        SetStatus(state, kSaveFailedText, WarningColour);
-        return;
-    }
-    state.config = candidate;
-    // Reloads what was just written: the machine follows the file at once, and the
-    // status line says what is really in force.
+    // The save and the pass that follows it, one after the other: no other pass comes
+    // between them, nor meets the save. Released before any message waits for the parent.
     VbPassReport report;
-    VbEnforceFromConfig(&report);
+    {
+        VbMachineLock lock;
+        if (!VbSaveConfig(&candidate)) {
+            SetStatus(state, kSaveFailedText, WarningColour);
+            return;
+        }
+        state.config = candidate;
+        // Reloads what was just written: the machine follows the file at once, and the
+        // status line says what is really in force.
+        VbEnforceFromConfig(&report);
+    }
     if (!report.configRead) report.enabled = candidate.enabled;
     wchar_t status[256];
     DescribePass(report, {reinterpret_cast<char16_t*>(status), std::size(status)});

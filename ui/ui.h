@@ -11,6 +11,11 @@ void VbUiInit(HINSTANCE instance) noexcept;
 // was cancelled; 1 when the settings window was shown.
 int VbShowSettingsFlow(HWND owner) noexcept;
 
+// The parent's first password, when none is set yet: the set-password dialog, then
+// the save. 1 when a password is set (already, or now); 0 when the dialog was
+// cancelled, or the settings could not be read or saved (the parent was told).
+int VbChooseFirstPassword(HWND owner) noexcept;
+
 // 1 when the agent may quit: no password is set, or the parent typed it.
 int VbConfirmPasswordForExit(HWND owner) noexcept;
 

@@ -172,16 +172,17 @@ std::size_t DescribeIgnoredLines(const SiteListOutcome& outcome, std::span<char1
 }
 
 bool PassIncomplete(const VbPassReport& report) noexcept {
-    return !report.configRead || report.dnsFailed || report.hostsFailed || report.browsersFailed;
+    return !report.configRead || report.dnsFailed || report.lockFailed || report.hostsFailed ||
+           report.browsersFailed;
 }
 
 namespace {
 
 // The steps that failed, in pass order: "A", "A et B", "A, B et C".
 void NameFailedSteps(TextBuilder& text, std::span<const bool> failed) noexcept {
-    constexpr std::u16string_view kSteps[] = {u"le filtrage DNS", u"les sites bloqués",
-                                              u"le verrouillage des navigateurs", u"les paramètres",
-                                              u"le démarrage automatique", u"le service"};
+    constexpr std::u16string_view kSteps[] = {
+        u"le filtrage DNS",  u"le verrou DNS",   u"les sites bloqués",        u"le verrouillage des navigateurs",
+        u"les paramètres", u"le démarrage automatique", u"le service"};
     int count = 0;
     for (bool step : failed)
         count += step ? 1 : 0;
@@ -198,12 +199,16 @@ void NameFailedSteps(TextBuilder& text, std::span<const bool> failed) noexcept {
 std::size_t DescribePass(const VbPassReport& report, std::span<char16_t> out) noexcept {
     TextBuilder text(out);
     if (!PassIncomplete(report)) {
-        text << (report.enabled
-                     ? u"Protection appliquée : filtrage DNS + sites personnalisés actifs."
-                     : u"Protection désactivée : DNS et sites personnalisés ont été rétablis.");
+        text << (!report.enabled ? u"Protection désactivée : DNS et sites personnalisés ont été "
+                                   u"rétablis."
+                 : report.firewallOff
+                     ? u"Protection appliquée, sans verrou DNS : le pare-feu Windows est "
+                       u"désactivé."
+                     : u"Protection appliquée : filtrage DNS + sites personnalisés actifs.");
         return text.Length();
     }
     const bool failed[] = {!report.configRead || report.dnsFailed != 0,
+                           !report.configRead || report.lockFailed != 0,
                            !report.configRead || report.hostsFailed != 0,
                            !report.configRead || report.browsersFailed != 0};
     text << (report.enabled ? u"Protection incomplète : échec pour "
@@ -215,8 +220,8 @@ std::size_t DescribePass(const VbPassReport& report, std::span<char16_t> out) no
 
 std::size_t DescribeRevertQuestion(const VbPassReport& report, std::span<char16_t> out) noexcept {
     TextBuilder text(out);
-    const bool failed[] = {report.dnsFailed != 0, report.hostsFailed != 0,
-                           report.browsersFailed != 0};
+    const bool failed[] = {report.dnsFailed != 0, report.lockFailed != 0,
+                           report.hostsFailed != 0, report.browsersFailed != 0};
     text << u"Vellumbrook n'a pas pu rétablir : ";
     NameFailedSteps(text, failed);
     text << u". Désinstaller quand même ?";
@@ -226,7 +231,8 @@ std::size_t DescribeRevertQuestion(const VbPassReport& report, std::span<char16_
 std::size_t DescribeUninstall(bool folderRemoved, bool taskRemoved, bool serviceRemoved,
                               std::span<char16_t> out) noexcept {
     TextBuilder text(out);
-    const bool failed[] = {false, false, false, !folderRemoved, !taskRemoved, !serviceRemoved};
+    const bool failed[] = {false,          false,        false,          false,
+                           !folderRemoved, !taskRemoved, !serviceRemoved};
     text << u"Désinstallation incomplète : échec pour ";
     NameFailedSteps(text, failed);
     text << u". Relancez la désinstallation dans un instant.";
@@ -237,7 +243,9 @@ const char16_t* TrayTipFor(const VbPassReport& report) noexcept {
     if (!report.configRead) return u"Vellumbrook - paramètres illisibles";
     if (report.enabled)
         return PassIncomplete(report) ? u"Vellumbrook - protection incomplète"
-                                 : u"Vellumbrook - protection active";
+               : report.firewallOff   ? u"Vellumbrook - active, sans verrou DNS (pare-feu "
+                                        u"désactivé)"
+                                      : u"Vellumbrook - protection active";
     return PassIncomplete(report) ? u"Vellumbrook - désactivation incomplète"
                              : u"Vellumbrook - protection désactivée";
 }

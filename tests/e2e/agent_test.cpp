@@ -52,8 +52,7 @@ public:
 class AgentLife : public testing::Test {
 protected:
     void SetUp() override {
-        ResetMachine({Adapter(1, "Loopback Pseudo-Interface 1"), Adapter(12, "Wi-Fi 2"),
-                      Adapter(7, "Ethernet")});
+        ResetMachine({LoopbackAdapter(), Adapter(12, "Wi-Fi 2"), Adapter(17, "Ethernet")});
     }
     void TearDown() override { RemoveFolder(kConfigDir); }
 };
@@ -120,31 +119,32 @@ TEST_F(AgentLife, FirstStartChoosesAPasswordOneFlowAtATimeAndQuitNeedsIt) {
     EXPECT_TRUE(Hosts() == kBlocked && DnsApplied() && PoliciesLocked()) << "quitting reverted";
 }
 
-TEST_F(AgentLife, NoSquatterStopsItAndTamperingLastsAMinute) {
-    // Another program holds the one-agent name and a window of the agent's class.
-    HANDLE squatter = CreateMutexW(nullptr, TRUE, L"Global\\VellumbrookAgentMutex");
-    WNDCLASSW decoyClass = {};
-    decoyClass.lpfnWndProc = DefWindowProcW;
-    decoyClass.lpszClassName = L"VBTrayWnd";
+TEST_F(AgentLife, NoDecoyStopsItAndTamperingLastsAMinute) {
+    // Another program holds a window of the agent's class.
+    WNDCLASSW decoyClass = {0, DefWindowProcW, 0, 0, nullptr, nullptr, nullptr, nullptr, nullptr,
+                            L"VBTrayWnd"};
     RegisterClassW(&decoyClass);
     HWND decoy = CreateWindowExW(0, L"VBTrayWnd", L"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
-    ASSERT_TRUE(squatter && decoy);
+    ASSERT_TRUE(decoy);
     PlantConfig(ConfigWithSecret("1\nkids.example\n"));
     Agent agent(L"--REVERT --reverted");  // neither is the switch: this starts the agent
     HWND tray = agent.Tray();
-    ASSERT_TRUE(tray) << "a squatted name kept the agent from starting";
-    // The browser policies are the first pass's last step; the minute counts from there.
+    ASSERT_TRUE(tray) << "a decoy kept the agent from starting";
+    // The browser policies are a pass's last step: the minute counts from there, and
+    // only then are the files looked at, never while a pass would replace them.
     ASSERT_TRUE(WaitUntil(PoliciesLocked, kStartMs));
     ULONGLONG firstPass = GetTickCount64();
     EXPECT_EQ(Hosts(), kBlocked);
     EXPECT_EQ(TrayTip(), L"Vellumbrook - protection active");
     WriteAll(kHostsPath, kUserHosts);
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies");
     // A second real agent finds this one, not the decoy, and leaves.
     Agent second;
     EXPECT_EQ(second.ExitCode(10000), 0);
     ASSERT_TRUE(CloseWith(agent.Window(L"VBEnterPasswordWnd"), IDC_CANCEL));
-    ASSERT_TRUE(WaitUntil([&] { return Hosts() == kBlocked; }, 70000));
+    ASSERT_TRUE(WaitUntil(PoliciesLocked, 70000));
     ULONGLONG period = GetTickCount64() - firstPass;
+    EXPECT_EQ(Hosts(), kBlocked);
     EXPECT_TRUE(period > 56000 && period < 66000) << period;
 
     // --revert among other words, told when a command fails: DHCP, no block, policies kept.
@@ -158,13 +158,26 @@ TEST_F(AgentLife, NoSquatterStopsItAndTamperingLastsAMinute) {
     ClearNetshSimLog();
     EXPECT_EQ(Agent(L"/quiet --revert now").ExitCode(), 0);
     EXPECT_EQ(Hosts(), kUserHosts);
-    EXPECT_EQ(ReadNetshSimLog().size(), 1u + 2 * 2);  // loopback untouched
+    for (const std::string& line : ReadNetshSimLog())  // loopback untouched
+        EXPECT_EQ(line.find(" name=" + std::to_string(LoopbackAdapter().index) + " "), line.npos);
+    EXPECT_TRUE(ReadNetshSimState().rules.empty());  // the DNS lock gone
     EXPECT_EQ(ReadNetshSimState().adapters[1].ipv6, "dhcp");
     EXPECT_TRUE(PoliciesLocked());
     PostMessageW(tray, WM_CLOSE, 0, 0);
     EXPECT_EQ(agent.ExitCode(), 0);
     DestroyWindow(decoy);
-    CloseHandle(squatter);
+}
+
+TEST_F(AgentLife, TheSetupAsksForTheFirstPasswordBeforeAnythingElse) {
+    for (bool choose : {false, true}) {
+        Agent setup(L"--setup");
+        HWND set = setup.Window(L"VBSetPasswordWnd");
+        ASSERT_TRUE(choose ? FillPassword(set, L"motdepasse", L"motdepasse", true)
+                           : CloseWith(set, IDC_CANCEL));
+        EXPECT_EQ(setup.ExitCode(), choose ? 0 : 1);
+        EXPECT_EQ(PathExists(kConfigPath), choose);
+    }
+    EXPECT_EQ(Agent(L"--setup").ExitCode(), 0);  // set: nothing is asked again
 }
 
 TEST_F(AgentLife, AnUnreadableConfigurationIsNeverAFirstStart) {

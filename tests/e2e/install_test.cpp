@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <regex>
 #include <string>
@@ -25,6 +26,8 @@ const std::wstring kUninstaller = kFolder + L"\\uninstall.exe";
 const std::wstring kShortcut = L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Vellumbrook.lnk";
 const wchar_t kUninstallKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vellumbrook";
 const std::wstring kTaskFile = kSystemDir + L"\\Tasks\\Vellumbrook";
+const wchar_t kSafeMode[] = L"SYSTEM\\CurrentControlSet\\Control\\SafeBoot\\Network\\Vellumbrook";
+constexpr UINT WM_TRAYICON = WM_APP + 1;
 
 VbUniqueService OpenTheService(DWORD access) {
     VbUniqueService manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
@@ -90,7 +93,8 @@ protected:
     void SetUp() override { RemoveTheService(); }
     void TearDown() override {
         RemoveTheService();
-        for (HWND tray = TrayOf(0, 0); tray != nullptr; tray = TrayOf(0, 0)) {
+        HWND tray = nullptr;
+        for (int left = 3; left > 0 && (tray = TrayOf(0, 0)) != nullptr; --left) {
             DWORD processId = 0;
             GetWindowThreadProcessId(tray, &processId);
             VbUniqueHandle agent(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, processId));
@@ -109,6 +113,8 @@ TEST_F(Setup, InstallsUpdatesAndGivesTheMachineBack) {
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, kUninstallKey);
     ResetMachine({Adapter(12, "Wi-Fi")});
     PlantConfig(ConfigWithSecret("1\nkids.example\n"));
+    // Only the copy in Program Files is ever registered as a LocalSystem service.
+    EXPECT_EQ(TestProcess(Widen(std::getenv("VB_AGENT_EXE")), L"--install-service").ExitCode(), 1);
 
     TestProcess install(setup, L"/S");
     ASSERT_EQ(install.ExitCode(120000), 0);
@@ -121,18 +127,23 @@ TEST_F(Setup, InstallsUpdatesAndGivesTheMachineBack) {
               "2 LocalSystem \"C:\\Program Files\\Vellumbrook\\Vellumbrook.exe\" --service");
     SERVICE_STATUS_PROCESS service = Service();
     EXPECT_EQ(service.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(MachineValue(kSafeMode, nullptr).value_or(RegValue{}).data,
+              std::string("S\0e\0r\0v\0i\0c\0e\0\0\0", 16));
 
     // With no agent, the service undoes tampering within a minute, a change within seconds.
-    ASSERT_TRUE(WaitUntil([] { return Hosts() == kBlocked && DnsIs(kFamilyV4) && PoliciesLocked(); },
-                          30000));
+    // The policies are a pass's last step: the files are looked at once they are back,
+    // never while a pass would replace them.
+    ASSERT_TRUE(WaitUntil(PoliciesLocked, 30000));
+    EXPECT_TRUE(Hosts() == kBlocked && DnsIs(kFamilyV4));
     WriteAll(kHostsPath, kUserHosts);
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies");  // their return ends the pass
-    EXPECT_TRUE(WaitUntil([] { return Hosts() == kBlocked && PoliciesLocked(); }, 65000));
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies");
+    EXPECT_TRUE(WaitUntil(PoliciesLocked, 65000));
+    EXPECT_EQ(Hosts(), kBlocked);
     Sleep(PassEchoMs + 500);  // past the echoes of that pass's own commands
     PlantConfig(ConfigWithSecret("0\nkids.example\n"));
     ASSERT_TRUE(Control(SERVICE_CONTROL_PARAMCHANGE));
-    EXPECT_TRUE(WaitUntil([] { return Hosts() == kUserHosts && DnsIs("dhcp") && !PoliciesLocked(); },
-                          NoticeDelayMaxMs + 3000));
+    EXPECT_TRUE(WaitUntil([] { return !PoliciesLocked(); }, NoticeDelayMaxMs + 3000));
+    EXPECT_TRUE(Hosts() == kUserHosts && DnsIs("dhcp"));
 
     // The service's passes and the agent's never overlap, slow as netsh may be.
     PlantConfig(ConfigWithSecret("1\nkids.example\n"));
@@ -145,11 +156,8 @@ TEST_F(Setup, InstallsUpdatesAndGivesTheMachineBack) {
     ASSERT_TRUE(WaitUntil([] { return !ReadNetshSimLog().empty(); }, 30000));  // its first pass
     ASSERT_TRUE(Control(SERVICE_CONTROL_PARAMCHANGE));
     ASSERT_TRUE(TrayOf(agent->Id()));
-    auto passes = [] {
-        auto log = ReadNetshSimLog();
-        return std::count(log.begin(), log.end(), "netsh interface ipv4 show interfaces");
-    };
-    EXPECT_TRUE(WaitUntil([&] { return passes() >= 2 && Hosts() == kBlocked; }, 60000));
+    // Each pass: the listing, four DNS commands, four of the DNS lock.
+    EXPECT_TRUE(WaitUntil([] { return ReadNetshSimLog().size() >= 2 * 9; }, 60000));
     std::vector<std::string> log = ReadNetshSimLog();
     EXPECT_EQ(std::count(log.begin(), log.end(), "overlap"), 0);
 
@@ -157,15 +165,22 @@ TEST_F(Setup, InstallsUpdatesAndGivesTheMachineBack) {
     // the agent's. An update then starts the service again and keeps the settings.
     VbUniqueHandle serviceProcess(OpenProcess(SYNCHRONIZE, FALSE, service.dwProcessId));
     ClearNetshSimLog();  // a pass under way: told again while the echoes of its last one last
-    ASSERT_TRUE(WaitUntil([] {
+    auto passing = [] {
         return Control(SERVICE_CONTROL_PARAMCHANGE) &&
                WaitUntil([] { return !ReadNetshSimLog().empty(); }, 2500);
-    }, 20000));
+    };
+    ASSERT_TRUE(WaitUntil(passing, 20000));
     EXPECT_EQ(TestProcess(kAgent, L"--stop").ExitCode(), 0);
     EXPECT_EQ(WaitForSingleObject(serviceProcess.Get(), 0), WAIT_OBJECT_0);
     EXPECT_EQ(agent->ExitCode(0), 0);
     slow.delayMs = 0;
     WriteNetshSimState(slow);
+    // An update that cannot replace the program (a standard user holds it open) leaves
+    // the service running; then one that can.
+    HANDLE held = HoldFile(kAgent, GENERIC_READ, FILE_SHARE_READ);
+    EXPECT_NE(TestProcess(setup, L"/S").ExitCode(120000), 0);
+    CloseHandle(held);
+    EXPECT_EQ(Service().dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
     TestProcess update(setup, L"/S");
     EXPECT_EQ(update.ExitCode(120000), 0);
     service = Service();
@@ -173,6 +188,27 @@ TEST_F(Setup, InstallsUpdatesAndGivesTheMachineBack) {
     EXPECT_EQ(ReadAll(kConfigPath), ConfigWithSecret("1\nkids.example\n"));
     agent = std::make_unique<TestProcess>(kAgent, L"");
     ASSERT_TRUE(TrayOf(agent->Id()));
+
+    // A save made while a slow pass of the service runs waits for its end, and holds.
+    slow.delayMs = 300;
+    WriteNetshSimState(slow);
+    PostMessageW(TrayOf(agent->Id()), WM_TRAYICON, 1, WM_LBUTTONDBLCLK);
+    ASSERT_TRUE(FillPassword(WaitForWindow(L"VBEnterPasswordWnd", agent->Id()), L"secret", L"", true));
+    HWND settings = WaitForWindow(L"VBSettingsWnd", agent->Id());
+    ASSERT_TRUE(settings && TypeInto(GetDlgItem(settings, IDC_SITES), L"other.example"));
+    Sleep(PassEchoMs + 500);
+    ClearNetshSimLog();
+    // Its time, not its bytes: an open file could not be replaced.
+    auto saved = std::filesystem::last_write_time(kConfigPath);
+    ASSERT_TRUE(Control(SERVICE_CONTROL_PARAMCHANGE));
+    ASSERT_TRUE(WaitUntil([] { return !ReadNetshSimLog().empty(); }, NoticeDelayMaxMs + 3000));
+    ASSERT_TRUE(Press(settings, IDC_SAVE));
+    ASSERT_TRUE(WaitUntil([&] { return std::filesystem::last_write_time(kConfigPath) != saved; }, 30000));
+    EXPECT_GE(ReadNetshSimLog().size(), 9u) << "saved in the middle of the service's pass";
+    ASSERT_TRUE(WaitUntil(PoliciesLocked) && CloseWith(settings, IDC_CANCEL));
+    EXPECT_EQ(ReadAll(kConfigPath).value_or("").substr(97), "\n1\nother.example\n");
+    slow.delayMs = 0;
+    WriteNetshSimState(slow);
 
     // Three wrong passwords: the right one is then refused unchecked; "Annuler" stops nothing.
     TestProcess refused(kUninstaller, L"/S");
@@ -214,11 +250,13 @@ TEST_F(Setup, InstallsUpdatesAndGivesTheMachineBack) {
         EXPECT_TRUE(PathExists(file)) << Narrow(file);
 
     // Everything can be put back, but config.dat is held: named, and the program stays.
-    // The next run ends it: the machine is as it was before the install. (Wine's
-    // "schtasks /Query" finds every task: that run must find its own to delete.)
-    WriteNetshSimState({false, {Adapter(12, "Wi-Fi", kFamilyV4)}});
-    HANDLE held = HoldFile(kConfigPath, GENERIC_READ, FILE_SHARE_READ);
-    const std::string task = ReadAll(kTaskFile).value_or("");
+    // The next run ends it, while another program keeps a handle on the service (it is
+    // then only marked for deletion): the machine is as it was before the install.
+    NetshSimState state = ReadNetshSimState();
+    state.adapters[0].fail = "";
+    WriteNetshSimState(state);
+    held = HoldFile(kConfigPath, GENERIC_READ, FILE_SHARE_READ);
+    VbUniqueService console = OpenTheService(SERVICE_QUERY_STATUS);
     for (DWORD expected : {3u, 0u}) {
         TestProcess accepted(kUninstaller, L"/S");
         enter = UninstallPrompt(asked);
@@ -227,7 +265,7 @@ TEST_F(Setup, InstallsUpdatesAndGivesTheMachineBack) {
             ExpectMessageBox(nullptr, L"Désinstallation incomplète : échec pour les paramètres. "
                              L"Relancez la désinstallation dans un instant.", 60000);
             CloseHandle(held);
-            WriteAll(kTaskFile, task);
+            console.Reset();
         }
         EXPECT_EQ(ExitCodeOf(asked), expected);
     }
@@ -238,6 +276,7 @@ TEST_F(Setup, InstallsUpdatesAndGivesTheMachineBack) {
     EXPECT_EQ(Service().dwCurrentState, 0u);
     EXPECT_EQ(TrayOf(0, 0), nullptr);
     EXPECT_EQ(Hosts(), kUserHosts);
-    EXPECT_TRUE(DnsIs("dhcp"));
-    EXPECT_FALSE(PoliciesLocked());
+    EXPECT_TRUE(DnsIs("dhcp") && ReadNetshSimState().rules.empty());
+    EXPECT_FALSE(PoliciesLocked() || MachineValue(kSafeMode, nullptr) ||
+                 MachineValue(L"SOFTWARE\\Policies\\Google\\Chrome", L"ProxySettings"));
 }

@@ -123,20 +123,20 @@ namespace {
 
 const std::string kList = "netsh interface ipv4 show interfaces";
 
-// The log of one call: the listing, then per adapter its four or two commands.
-Strings Log(bool apply, const Strings& names) {
+// The log of one call: the listing, then per interface its four or two commands.
+Strings Log(bool apply, const std::vector<unsigned>& indexes) {
     Strings log = {kList};
-    for (const std::string& name : names) {
-        std::string head = " dnsservers name=\"" + name + "\"";
-        Strings lines = apply ? Strings{
-            "netsh interface ipv4 set" + head + " source=static address=1.1.1.3 register=none validate=no",
-            "netsh interface ipv4 add" + head + " address=1.0.0.3 index=2 validate=no",
-            "netsh interface ipv6 set" + head +
-                " source=static address=2606:4700:4700::1113 register=none validate=no",
-            "netsh interface ipv6 add" + head + " address=2606:4700:4700::1003 index=2 validate=no"}
-            : Strings{"netsh interface ipv4 set" + head + " source=dhcp",
-                      "netsh interface ipv6 set" + head + " source=dhcp"};
-        log.insert(log.end(), lines.begin(), lines.end());
+    for (unsigned index : indexes) {
+        std::string name = " dnsservers name=" + std::to_string(index);
+        Strings commands = {"4 set" + name + " source=dhcp", "6 set" + name + " source=dhcp"};
+        if (apply)
+            commands = {"4 set" + name + " source=static address=1.1.1.3 register=none validate=no",
+                        "4 add" + name + " address=1.0.0.3 index=2 validate=no",
+                        "6 set" + name + " source=static address=2606:4700:4700::1113 " +
+                            "register=none validate=no",
+                        "6 add" + name + " address=2606:4700:4700::1003 index=2 validate=no"};
+        for (const std::string& command : commands)
+            log.push_back("netsh interface ipv" + command);
     }
     return log;
 }
@@ -151,32 +151,33 @@ std::pair<int, int> Switch(bool apply) {
 
 }  // namespace
 
-TEST(AdapterDns, EveryAdapterButLoopbackGetsTheResolverThenDhcpBack) {
-    // Loopback; a space; é (0x82 in code page 437); a disconnected adapter with servers
-    // of its own; names no command line can quote, which leave the step incomplete.
+TEST(AdapterDns, EveryInterfaceByItsIndexButLoopbackGetsTheResolverThenDhcpBack) {
+    // Names a standard user may give a VPN: "Loopback", a double quote, a final
+    // backslash, é (0x82 in code page 437); a disconnected adapter with servers of its
+    // own. The real loopback is the one Wine's IP Helper reports.
     NetshSimState before = {false,
-                            {Adapter(1, "Loopback Pseudo-Interface 1"), Adapter(12, "Wi-Fi 2"),
-                             Adapter(7, "Ethernet caf\x82"), Adapter(9, "Ethernet 3", "9.9.9.9"),
-                             Adapter(4, "Evil\" & calc"), Adapter(5, "Tap\\"),
-                             Adapter(6, "my loopback tap")}};
-    before.adapters[3].connected = false;
+                            {LoopbackAdapter(), Adapter(12, "Loopback"), Adapter(14, "A\"B"),
+                             Adapter(15, "Wi-Fi\\"), Adapter(17, "Ethernet caf\x82"),
+                             Adapter(19, "Ethernet 3", "9.9.9.9")}};
+    before.adapters[5].connected = false;
     WriteNetshSimState(before);
-    EXPECT_EQ(Switch(true), std::make_pair(1, 0));
+    std::vector<unsigned> indexes;
+    for (std::size_t i = 1; i < before.adapters.size(); ++i)
+        indexes.push_back(before.adapters[i].index);
+    EXPECT_EQ(Switch(true), std::make_pair(1, 1));
     NetshSimState after = ReadNetshSimState();
     for (std::size_t i = 0; i < after.adapters.size(); ++i) {
-        bool skipped = i == 0 || i == 4 || i == 5;
-        EXPECT_EQ(after.adapters[i].ipv4, skipped ? before.adapters[i].ipv4 : kFamilyV4) << i;
-        EXPECT_EQ(after.adapters[i].ipv6, skipped ? before.adapters[i].ipv6 : kFamilyV6) << i;
+        EXPECT_EQ(after.adapters[i].ipv4, i == 0 ? "dhcp" : kFamilyV4) << i;
+        EXPECT_EQ(after.adapters[i].ipv6, i == 0 ? "dhcp" : kFamilyV6) << i;
     }
-    const Strings names = {"Wi-Fi 2", "Ethernet caf\xC3\xA9", "Ethernet 3", "my loopback tap"};
-    EXPECT_EQ(ReadNetshSimLog(), Log(true, names));
-    EXPECT_EQ(Switch(false), std::make_pair(1, 0));
-    EXPECT_EQ(ReadNetshSimState().adapters[3].ipv6, "dhcp");
-    EXPECT_EQ(ReadNetshSimLog(), Log(false, names));
+    EXPECT_EQ(ReadNetshSimLog(), Log(true, indexes));
+    EXPECT_EQ(Switch(false), std::make_pair(1, 1));
+    EXPECT_EQ(ReadNetshSimState().adapters[5].ipv6, "dhcp");
+    EXPECT_EQ(ReadNetshSimLog(), Log(false, indexes));
 }
 
 TEST(AdapterDns, TheResultFollowsEachAdaptersFirstCommand) {
-    NetshSimState state = {false, {Adapter(3, "Eth A"), Adapter(4, "Eth B")}};
+    NetshSimState state = {false, {Adapter(13, "Eth A"), Adapter(14, "Eth B")}};
     struct Row {
         bool apply;
         const char *failA, *failB;
@@ -193,12 +194,9 @@ TEST(AdapterDns, TheResultFollowsEachAdaptersFirstCommand) {
         EXPECT_EQ(Switch(row.apply), row.result) << row.failA << " / " << row.failB;
         EXPECT_EQ(ReadNetshSimLog().size(), row.apply ? 9u : 5u);
     }
-    // No listing, no adapter, nothing but loopback up to the limit and more: no command.
-    // Two rows of one name once trailing blanks go: the commands reach the first only.
-    NetshSimState full = {false, {}};
-    for (unsigned i = 1; i <= 32; ++i)
-        full.adapters.push_back(Adapter(i, "Loopback " + std::to_string(i)));
-    full.adapters.push_back(Adapter(40, "Wi-Fi"));
+    // No listing, no interface, nothing but loopback: no command. A VPN named as
+    // another interface's index: "name=N" reaches the VPN, and the step is incomplete.
+    NetshSimAdapter ethernet = Adapter(17, "Ethernet");
     struct Machine {
         NetshSimState state;
         std::pair<int, int> result;
@@ -206,14 +204,13 @@ TEST(AdapterDns, TheResultFollowsEachAdaptersFirstCommand) {
     } machines[] = {
         {{true, {}}, {0, 0}, 1},
         {{}, {0, 0}, 1},
-        {{false, {Adapter(1, "Loopback Pseudo-Interface 1")}}, {0, 1}, 1},
-        {full, {0, 0}, 1},
-        {{false, {Adapter(3, "Wi-Fi"), Adapter(4, "Wi-Fi ")}}, {1, 0}, 9},
+        {{false, {LoopbackAdapter()}}, {0, 1}, 1},
+        {{false, {ethernet, Adapter(23, std::to_string(ethernet.index))}}, {1, 0}, 9},
     };
     for (const Machine& machine : machines) {
         WriteNetshSimState(machine.state);
         EXPECT_EQ(Switch(true), machine.result) << machine.state.adapters.size();
         EXPECT_EQ(ReadNetshSimLog().size(), machine.commands);
     }
-    EXPECT_EQ(ReadNetshSimState().adapters[1].ipv4, "dhcp");
+    EXPECT_EQ(ReadNetshSimState().adapters[0].ipv4, "dhcp");
 }

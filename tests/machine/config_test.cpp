@@ -94,6 +94,18 @@ TEST_F(ConfigFile, ASaveReplacesTheFileWholeOrNotAtAll) {
     VbConfig back;
     ASSERT_EQ(VbLoadConfig(&back), 1);
     EXPECT_EQ(0, std::memcmp(&config, &back, sizeof config));
+
+    // A planted temporary file with a second name, held open by a handle that lets
+    // everything through: never written into, never made config.dat (told apart by
+    // their file index, the second name keeping the planted one's alive).
+    WriteAll(L"C:\\keep.dat", "planted");
+    ASSERT_TRUE(CreateHardLinkW(Temp().c_str(), L"C:\\keep.dat", nullptr));
+    HANDLE holder = HoldFile(Temp(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    VbSaveConfig(&config);
+    CloseHandle(holder);
+    EXPECT_EQ(ReadAll(L"C:\\keep.dat"), "planted");
+    EXPECT_FALSE(std::filesystem::equivalent(kConfigPath, L"C:\\keep.dat"));
+    DeleteFileW(L"C:\\keep.dat");
 }
 
 TEST_F(ConfigFile, WhatStandsInTheAgentsPlaceIsMovedAsideAndNeverRead) {
@@ -125,6 +137,12 @@ TEST_F(ConfigFile, WhatStandsInTheAgentsPlaceIsMovedAsideAndNeverRead) {
     ASSERT_EQ(VbEnsureConfigDir(), 1);
     EXPECT_EQ(MovedAside(kConfigPath), planted);
     DeleteFileW(L"C:\\second-name.dat");
+    // One that everyone may read (an administrator opened it up): it would show the
+    // password's salt and hash.
+    WriteAll(kConfigPath, planted);
+    EXPECT_EQ(Load(), "0 on=1 password=0 sites=0");
+    ASSERT_EQ(VbEnsureConfigDir(), 1);
+    EXPECT_EQ(MovedAside(kConfigPath), planted);
 
     // The uninstaller takes the agent's files, then the folder once empty; nothing else.
     EXPECT_EQ(VbSaveConfig(&config), 1);

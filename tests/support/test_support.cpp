@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "config/config_folder.h"
+
 bool VbTestIsSandbox() {
     HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
     bool underWine = ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
@@ -11,6 +13,8 @@ bool VbTestIsSandbox() {
     return underWine && flag != nullptr && std::string_view(flag) == "1";
 }
 
+// An open file cannot be replaced (under Wine, whatever its sharing): a test reads
+// what a pass replaces only once the pass has ended.
 std::optional<std::string> ReadAll(const std::wstring& path) {
     std::ifstream file(std::filesystem::path(path), std::ios::binary);
     if (!file) return std::nullopt;
@@ -35,9 +39,17 @@ HANDLE HoldFile(const std::wstring& path, DWORD access, DWORD share) {
     return CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING, 0, nullptr);
 }
 
+// Readable by its owners only, as the agent makes it.
 void PlantConfig(std::string_view bytes) {
     CreateDirectoryW(kConfigDir.c_str(), nullptr);
-    WriteAll(kConfigPath, bytes);
+    DeleteFileW(kConfigPath.c_str());
+    VbUniqueLocal owners = BuildConfigFolderDescriptor();
+    SECURITY_ATTRIBUTES security = {sizeof security, owners.Get(), FALSE};
+    VbUniqueFile file(
+        CreateFileW(kConfigPath.c_str(), GENERIC_WRITE, 0, &security, CREATE_NEW, 0, nullptr));
+    DWORD written = 0;
+    if (!WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr))
+        std::abort();
 }
 
 std::string Hosts() {
@@ -108,13 +120,15 @@ std::string ConfigWithSecret(const std::string& rest) {
     return std::string(kSalt) + "\n" + kSecretHash + "\n" + rest;
 }
 
-TestProcess::TestProcess(const std::wstring& program, const std::wstring& arguments) {
+TestProcess::TestProcess(const std::wstring& program, const std::wstring& arguments, HANDLE token) {
     std::wstring line = L"\"" + program + L"\"" + (arguments.empty() ? L"" : L" ") + arguments;
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION child = {};
-    if (CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                       &startup, &child)) {
+    if (token ? CreateProcessAsUserW(token, program.c_str(), line.data(), nullptr, nullptr, FALSE, 0,
+                                     nullptr, nullptr, &startup, &child)
+              : CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &startup, &child)) {
         process_ = child.hProcess;
         CloseHandle(child.hThread);
         id_ = child.dwProcessId;

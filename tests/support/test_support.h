@@ -63,7 +63,8 @@ inline constexpr char kFamilyV6[] = "2606:4700:4700::1113,2606:4700:4700::1003";
 // A program started by a test, ended by its id if the test leaves it running.
 class TestProcess {
 public:
-    TestProcess(const std::wstring& program, const std::wstring& arguments);
+    // With token, as that token's user (CreateProcessAsUserW).
+    TestProcess(const std::wstring& program, const std::wstring& arguments, HANDLE token = nullptr);
     ~TestProcess();
     TestProcess(const TestProcess&) = delete;
 

@@ -119,14 +119,15 @@ TEST_F(Windows, TheModalLoopEndsWithItsWindow) {
 TEST_F(Windows, OnlyTheRightPasswordOrAValidNewOneLeavesByOk) {
     VbConfig config = WithPassword(kSalt, kSecretHash);
     Buffer out;
-    EXPECT_EQ(Drive(&config, out, [&](HWND window) {
+    int result = Drive(&config, out, [&](HWND window) {
         HWND edit = GetDlgItem(window, IDC_PASSWORD);
         EXPECT_EQ(FocusedControl(window), edit);
         ASSERT_TRUE(TypeInto(edit, L"Secret") && Press(window, IDC_OK));
         ExpectMessageBox(window, L"Mot de passe incorrect.");
         EXPECT_TRUE(WaitUntil([&] { return TextOf(edit).empty() && FocusedControl(window) == edit; }));
         ASSERT_TRUE(TypeInto(edit, L"secret") && Keys(edit, {VK_RETURN}) && Gone(window));  // Enter
-    }), 1);
+    });
+    EXPECT_EQ(result, 1);
     EXPECT_STREQ(out.bytes, "secret");
 
     // Every way out but OK, of either dialog, gives nothing.
@@ -134,7 +135,7 @@ TEST_F(Windows, OnlyTheRightPasswordOrAValidNewOneLeavesByOk) {
     for (int how = 0; how < 4; ++how) {
         for (const VbConfig* kind : dialogs) {
             Buffer untouched;
-            EXPECT_EQ(Drive(kind, untouched, [&](HWND window) {
+            result = Drive(kind, untouched, [&](HWND window) {
                 ASSERT_TRUE(FillPassword(window, L"secret", L"secret", false));
                 HWND edit = GetDlgItem(window, IDC_PASSWORD);
                 ASSERT_TRUE((how == 0   ? Press(window, IDC_CANCEL)
@@ -142,7 +143,8 @@ TEST_F(Windows, OnlyTheRightPasswordOrAValidNewOneLeavesByOk) {
                              : how == 2 ? Keys(edit, {VK_MENU, VK_F4})
                                         : Keys(edit, {VK_ESCAPE})) &&
                             Gone(window));
-            }), 0) << how;
+            });
+            EXPECT_EQ(result, 0) << how;
             EXPECT_TRUE(untouched.Untouched()) << how;
         }
     }
@@ -150,7 +152,7 @@ TEST_F(Windows, OnlyTheRightPasswordOrAValidNewOneLeavesByOk) {
     // The set dialog checks the length (UTF-16 units) first, then the match; boxes kept.
     const wchar_t* tooShort = L"Le mot de passe doit faire au moins 4 caractères.";
     const wchar_t* noMatch = L"Les deux mots de passe ne correspondent pas.";
-    EXPECT_EQ(Drive(nullptr, out, [&](HWND window) {
+    result = Drive(nullptr, out, [&](HWND window) {
         struct Row {
             const wchar_t *first, *second, *message;
         } rows[] = {{L"abc", L"xyz", tooShort}, {L"abcd", L"abce", noMatch},
@@ -161,8 +163,9 @@ TEST_F(Windows, OnlyTheRightPasswordOrAValidNewOneLeavesByOk) {
             EXPECT_EQ(TextOf(GetDlgItem(window, IDC_CONFIRM)), row.second);
         }
         ASSERT_TRUE(FillPassword(window, L"\U0001F600bc", L"\U0001F600bc", true) && Gone(window));
-    }), 1);
-    EXPECT_STREQ(out.bytes, "\xF0\x9F\x98\x80" "bc");
+    });
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(std::string(out.bytes), std::string("\xF0\x9F\x98\x80") + "bc");
     // Units after the 127th are not read: these two differ only there.
     EXPECT_EQ(Choose(nullptr, out, std::wstring(127, L'x') + L"A", std::wstring(127, L'x') + L"B"), 1);
     EXPECT_EQ(std::string(out.bytes), std::string(127, 'x'));
@@ -218,7 +221,8 @@ protected:
         PlantConfig(file);
         std::memset(&state_, 0, sizeof state_);
         ASSERT_EQ(VbLoadConfig(&state_.config), 1);
-        RunWithDriver([&] { RunModalWindow(SettingsWindowKind, nullptr, &state_); }, [&] {
+        auto ui = [&] { RunModalWindow(SettingsWindowKind, nullptr, &state_); };
+        RunWithDriver(ui, [&] {
             HWND window = WaitForWindow(L"VBSettingsWnd", GetCurrentProcessId());
             ASSERT_TRUE(window);
             script(window);
@@ -366,9 +370,9 @@ TEST_F(Settings, EveryTextFitsItsControl) {
     Buffer out;
     Drive(&config, out, ExpectFitThenClose);
     Drive(nullptr, out, ExpectFitThenClose);
-    // The longest status there is: a pass whose three steps all failed, in red.
+    // The longest status there is: a pass whose four steps all failed, in red.
     wchar_t status[256];
-    DescribePass({1, 1, 1, 1, 1}, {reinterpret_cast<char16_t*>(status), std::size(status)});
+    DescribePass({1, 1, 1, 1, 1, 1, 0}, {reinterpret_cast<char16_t*>(status), std::size(status)});
     Open(ConfigWithSecret("1\n"), [&](HWND window) {
         state_.statusColour = WarningColour;
         SetWindowTextW(state_.statusLine, status);
