@@ -29,8 +29,7 @@ bool RunsElevated(HANDLE process) noexcept {
     TOKEN_ELEVATION elevation = {};
     DWORD size = 0;
     return OpenProcessToken(process, TOKEN_QUERY, token.Put()) &&
-           GetTokenInformation(token.Get(), TokenElevation, &elevation, sizeof elevation,
-                               &size) &&
+           GetTokenInformation(token.Get(), TokenElevation, &elevation, sizeof elevation, &size) &&
            elevation.TokenIsElevated != 0;
 }
 
@@ -59,8 +58,7 @@ struct SessionApi {
     decltype(&WTSQuerySessionInformationW) query =
         VB_SYSTEM_FN(L"wtsapi32.dll", WTSQuerySessionInformationW);
     decltype(&WTSFreeMemory) freeMemory = VB_SYSTEM_FN(L"wtsapi32.dll", WTSFreeMemory);
-    decltype(&NetUserGetLocalGroups) groups =
-        VB_SYSTEM_FN(L"netapi32.dll", NetUserGetLocalGroups);
+    decltype(&NetUserGetLocalGroups) groups = VB_SYSTEM_FN(L"netapi32.dll", NetUserGetLocalGroups);
     decltype(&NetApiBufferFree) freeBuffer = VB_SYSTEM_FN(L"netapi32.dll", NetApiBufferFree);
     bool Loaded() const noexcept { return query && freeMemory && groups && freeBuffer; }
 };

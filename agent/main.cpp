@@ -38,8 +38,7 @@ bool IsElevated() noexcept {
     TOKEN_ELEVATION elevation = {};
     DWORD size = 0;
     return OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Put()) &&
-           GetTokenInformation(token.Get(), TokenElevation, &elevation, sizeof elevation,
-                               &size) &&
+           GetTokenInformation(token.Get(), TokenElevation, &elevation, sizeof elevation, &size) &&
            elevation.TokenIsElevated != 0;
 }
 
@@ -86,8 +85,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     // Without elevation nothing can be done, and a switch's caller is told so.
     if (!IsElevated())
         return revert || uninstall || install || start || setup ? kRefused
-               : stop                                          ? kStillRunning
-                                                               : kDone;
+               : stop                                           ? kStillRunning
+                                                                : kDone;
     if (revert) {
         VbMachineLock lock;
         VbPassReport report = {};

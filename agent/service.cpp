@@ -27,10 +27,10 @@ LONG g_added = 0;           // 1 once an interface or an address appeared since 
 void ReportStatus(DWORD state, DWORD waitHint = 0, DWORD exitCode = NO_ERROR) noexcept {
     AcquireSRWLockExclusive(&g_statusLock);
     g_status.dwCurrentState = state;
-    g_status.dwControlsAccepted = state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP |
-                                                                 SERVICE_ACCEPT_SHUTDOWN |
-                                                                 SERVICE_ACCEPT_PARAMCHANGE
-                                                           : 0;
+    g_status.dwControlsAccepted =
+        state == SERVICE_RUNNING
+            ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN | SERVICE_ACCEPT_PARAMCHANGE
+            : 0;
     g_status.dwWin32ExitCode = exitCode;
     g_status.dwWaitHint = waitHint;
     g_status.dwCheckPoint =

@@ -76,14 +76,13 @@ bool InProgramFolder(const wchar_t* self) noexcept {
     wchar_t expected[MAX_PATH];
     wchar_t finalSelf[MAX_PATH];
     if (!VbAgentProgramFolder(folder)) return false;
-    VbUniqueFile folderHandle(CreateFileW(folder, FILE_READ_ATTRIBUTES,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                                          nullptr));
+    VbUniqueFile folderHandle(CreateFileW(
+        folder, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     VbUniqueFile selfHandle(CreateFileW(self, FILE_READ_ATTRIBUTES,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                         nullptr, OPEN_EXISTING, 0, nullptr));
-    auto finalPath = [](const VbUniqueFile& file, wchar_t (&out)[MAX_PATH]) {
+    auto finalPath = [](const VbUniqueFile& file, wchar_t(&out)[MAX_PATH]) {
         DWORD length = file ? GetFinalPathNameByHandleW(file.Get(), out, MAX_PATH, 0) : 0;
         return length != 0 && length < MAX_PATH;
     };
@@ -103,7 +102,8 @@ bool DeleteTheService() noexcept {
         VbUniqueService service = OpenService(DELETE);
         DWORD error = GetLastError();
         if (!service)
-            return error == ERROR_SERVICE_DOES_NOT_EXIST || error == ERROR_SERVICE_MARKED_FOR_DELETE;
+            return error == ERROR_SERVICE_DOES_NOT_EXIST ||
+                   error == ERROR_SERVICE_MARKED_FOR_DELETE;
         // The second round finds it only marked for deletion while another program
         // (a services console) keeps a handle: it goes when that one closes.
         if (!DeleteService(service.Get()) && GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE)
@@ -122,9 +122,7 @@ int VbInstallService() noexcept {
     if (length == 0 || length >= MAX_PATH || !InProgramFolder(self)) return kRefused;
     VbUniqueService manager(
         OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE));
-    if (!manager ||
-        !VbJoin<wchar_t>(command, {L"\"", self, L"\" --service"}))
-        return kIncomplete;
+    if (!manager || !VbJoin<wchar_t>(command, {L"\"", self, L"\" --service"})) return kIncomplete;
     VbUniqueService service(CreateServiceW(manager.Get(), ServiceName, L"Vellumbrook",
                                            SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
                                            SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, command,
@@ -132,10 +130,10 @@ int VbInstallService() noexcept {
     // An earlier install's: brought up to date (LocalSystem takes no password).
     if (!service && GetLastError() == ERROR_SERVICE_EXISTS) {
         service.Reset(OpenServiceW(manager.Get(), ServiceName, SERVICE_ALL_ACCESS));
-        if (service && !ChangeServiceConfigW(service.Get(), SERVICE_WIN32_OWN_PROCESS,
-                                             SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, command,
-                                             nullptr, nullptr, nullptr, L"LocalSystem", L"",
-                                             L"Vellumbrook"))
+        if (service &&
+            !ChangeServiceConfigW(service.Get(), SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
+                                  SERVICE_ERROR_NORMAL, command, nullptr, nullptr, nullptr,
+                                  L"LocalSystem", L"", L"Vellumbrook"))
             service.Reset();
     }
     bool ok = service && Describe(service.Get());

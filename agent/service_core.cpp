@@ -24,7 +24,7 @@ std::uint64_t NextPassAt(const PassSchedule& schedule) noexcept {
     if (!schedule.passed) return 0;
     std::uint64_t next = schedule.passStart + PassPeriodMs;
     if (schedule.firstNotice != 0)
-        next = std::min({next, schedule.firstNotice + NoticeDelayMaxMs,
-                         schedule.lastNotice + NoticeQuietMs});
+        next = std::min(
+            {next, schedule.firstNotice + NoticeDelayMaxMs, schedule.lastNotice + NoticeQuietMs});
     return next;
 }

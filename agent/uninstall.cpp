@@ -24,7 +24,8 @@ constexpr DWORD kStopWaitMs = 30000;
 // How long the question waits for the parent before it counts as "Non".
 constexpr UINT kQuestionWaitMs = 5 * 60 * 1000;
 
-constexpr wchar_t kNotStoppedText[] = L"Vellumbrook ne s'est pas arrêté. Réessayez dans un instant.";
+constexpr wchar_t kNotStoppedText[] =
+    L"Vellumbrook ne s'est pas arrêté. Réessayez dans un instant.";
 // After "Oui" with the DNS lock still there: the adapters keep the family resolver,
 // which the lock lets through, and the parent is told how to take both away.
 constexpr wchar_t kLockStaysText[] =
@@ -101,7 +102,8 @@ bool UninstallAnyway(const VbPassReport& report) noexcept {
     wchar_t text[256];
     DescribeRevertQuestion(report, {reinterpret_cast<char16_t*>(text), std::size(text)});
     UINT_PTR timer = SetTimer(nullptr, 0, kQuestionWaitMs, AnswerNo);
-    int answer = MessageBoxW(nullptr, text, L"Vellumbrook", MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2);
+    int answer =
+        MessageBoxW(nullptr, text, L"Vellumbrook", MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2);
     KillTimer(nullptr, timer);
     return answer == IDYES;
 }

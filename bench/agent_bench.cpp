@@ -222,16 +222,19 @@ bool RunService(const wchar_t* agentPath, const Program& tray, int idleSeconds) 
     DWORD size = 0;
     Program process;
     bool ok = installed == 0 &&
-              QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
-                                   sizeof status, &size) &&
+              QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO,
+                                   reinterpret_cast<BYTE*>(&status), sizeof status, &size) &&
               (process.process = OpenProcess(PROCESS_ALL_ACCESS, FALSE, status.dwProcessId));
     process.id = status.dwProcessId;
-    auto passed = [&] { return RegGetValueW(HKEY_LOCAL_MACHINE, kFirefox, L"Locked", RRF_RT_REG_DWORD,
-                                            nullptr, nullptr, nullptr) == ERROR_SUCCESS; };
+    auto passed = [&] {
+        return RegGetValueW(HKEY_LOCAL_MACHINE, kFirefox, L"Locked", RRF_RT_REG_DWORD, nullptr,
+                            nullptr, nullptr) == ERROR_SUCCESS;
+    };
     if (ok && WaitUntil(passed)) {
         Sleep(3500);  // past the echoes of its first pass
         Usage start = Measure(process), base = Measure(tray);
-        Heading("Idle service: Vellumbrook.exe --service (LocalSystem); baseline: vb_bench_tray.exe");
+        Heading(
+            "Idle service: Vellumbrook.exe --service (LocalSystem); baseline: vb_bench_tray.exe");
         Row("private memory KiB at start", 0, start[0], base[0], "");
         Row("handles at start", 0, start[1], base[1], "");
         std::vector<double> notified;
@@ -239,7 +242,8 @@ bool RunService(const wchar_t* agentPath, const Program& tray, int idleSeconds) 
             RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kFirefox, L"Locked");
             SERVICE_STATUS ignored;
             double sent = NowMs();
-            ok = ControlService(service, SERVICE_CONTROL_PARAMCHANGE, &ignored) && WaitUntil(passed);
+            ok =
+                ControlService(service, SERVICE_CONTROL_PARAMCHANGE, &ignored) && WaitUntil(passed);
             notified.push_back(NowMs() - sent);
             Sleep(3500);
         }

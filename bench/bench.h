@@ -91,10 +91,12 @@ inline bool SetUpMachine(VbConfig& config, int adapters) {
             config.sites[i][j] = (j + 1) % 64 == 0 ? '.' : static_cast<char>('a' + (i + j) % 26);
     }
     std::string state, old = ReadText("C:\\netsh-sim\\state.txt");
-    for (std::size_t at = old.find("rule "); at != std::string::npos; at = old.find("rule ", at + 1))
+    for (std::size_t at = old.find("rule "); at != std::string::npos;
+         at = old.find("rule ", at + 1))
         state += old.substr(at, old.find('\n', at) + 1 - at);
     for (int i = 1; i <= adapters; ++i)
-        state += std::to_string(1000 + i) + " connected dhcp dhcp - Ethernet " + std::to_string(i) + "\n";
+        state += std::to_string(1000 + i) + " connected dhcp dhcp - Ethernet " + std::to_string(i) +
+                 "\n";
     CreateDirectoryW(L"C:\\netsh-sim", nullptr);
     return WriteText("C:\\netsh-sim\\state.txt", state) &&
            WriteText("C:\\windows\\system32\\drivers\\etc\\hosts", "127.0.0.1 localhost\r\n") &&

@@ -1,8 +1,9 @@
 // vb_bench_pass.exe: the agent's own work, timed in this process beside its floor:
 // an enforcement pass (protection on, 64 sites) over 1, 4 and 16 simulated
 // adapters beside the netsh command lines it starts (the DNS lock's four included,
-// its rules in place), run bare through the same runner; a rewrite of a 4 MiB hosts file beside a plain safe copy of its bytes;
-// a config.dat load beside a bare read. Figure and baseline alternate, run by run.
+// its rules in place), run bare through the same runner; a rewrite of a 4 MiB hosts file beside a
+// plain safe copy of its bytes; a config.dat load beside a bare read. Figure and baseline
+// alternate, run by run.
 //
 // Time in child processes: this program puts itself into a job object, which
 // every process it starts joins, and a thread notes when the job's processes come
@@ -32,11 +33,10 @@ constexpr const wchar_t* kApplyCommands[] = {
     L"netsh interface ipv6 add dnsservers name=%d address=2606:4700:4700::1003 "
     L"index=2 validate=no"};
 // The DNS lock's rules put right in place, as protection/dnslock.cpp does.
-constexpr const wchar_t* kLockRules[][3] = {
-    {L"verrou DNS (UDP)", L"udp", L"53,853"},
-    {L"verrou DNS (TCP)", L"tcp", L"53,853"},
-    {L"DNS sur HTTPS (UDP)", L"udp", L"443"},
-    {L"DNS sur HTTPS (TCP)", L"tcp", L"443"}};
+constexpr const wchar_t* kLockRules[][3] = {{L"verrou DNS (UDP)", L"udp", L"53,853"},
+                                            {L"verrou DNS (TCP)", L"tcp", L"53,853"},
+                                            {L"DNS sur HTTPS (UDP)", L"udp", L"443"},
+                                            {L"DNS sur HTTPS (TCP)", L"tcp", L"443"}};
 
 HANDLE g_port = nullptr;
 std::atomic<DWORD> g_netsh{0};  // the command running now; 0 when none
@@ -116,12 +116,12 @@ void RunBareCommands(int adapters) {
             VbRunHidden(line);
         }
     for (int rule = 0; rule < 4; ++rule) {
-        std::swprintf(line, 2048,
-                      L"netsh advfirewall firewall set rule name=\"Vellumbrook - %ls\" new enable=yes "
-                      L"dir=out action=block profile=any protocol=%ls localip=any remoteip=%ls "
-                      L"localport=any remoteport=%ls interfacetype=any",
-                      kLockRules[rule][0], kLockRules[rule][1], addresses[rule / 2],
-                      kLockRules[rule][2]);
+        std::swprintf(
+            line, 2048,
+            L"netsh advfirewall firewall set rule name=\"Vellumbrook - %ls\" new enable=yes "
+            L"dir=out action=block profile=any protocol=%ls localip=any remoteip=%ls "
+            L"localport=any remoteport=%ls interfacetype=any",
+            kLockRules[rule][0], kLockRules[rule][1], addresses[rule / 2], kLockRules[rule][2]);
         VbRunHidden(line);
     }
 }

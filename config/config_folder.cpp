@@ -75,8 +75,8 @@ bool TrustedSid(PSID sid) noexcept {
 bool TrustedOwner(HANDLE entry) noexcept {
     PSID owner = nullptr;
     PSECURITY_DESCRIPTOR held = nullptr;
-    if (GetSecurityInfo(entry, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
-                        nullptr, nullptr, &held) != ERROR_SUCCESS)
+    if (GetSecurityInfo(entry, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                        nullptr, &held) != ERROR_SUCCESS)
         return false;
     VbUniqueLocal descriptor(held);
     return TrustedSid(owner);
@@ -174,9 +174,8 @@ EntryState Inspect(const wchar_t* path, bool folder) noexcept {
     VbUniqueFile entry = OpenEntryItself(path, READ_CONTROL);
     if (!entry) {
         DWORD error = GetLastError();
-        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
-                   ? EntryState::Missing
-                   : EntryState::Foreign;
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? EntryState::Missing
+                                                                              : EntryState::Foreign;
     }
     return IsAgentEntry(entry.Get(), folder) ? EntryState::Usable : EntryState::Foreign;
 }
@@ -242,10 +241,9 @@ bool GetConfigPaths(ConfigPaths& paths) noexcept {
 }
 
 VbUniqueFile OpenEntryItself(const wchar_t* path, DWORD access, DWORD share) noexcept {
-    VbUniqueFile entry(CreateFileW(path, access | FILE_READ_ATTRIBUTES, share, nullptr,
-                                   OPEN_EXISTING,
-                                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                   nullptr));
+    VbUniqueFile entry(
+        CreateFileW(path, access | FILE_READ_ATTRIBUTES, share, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!entry) return entry;  // its caller reads the error of the open
     FILE_ATTRIBUTE_TAG_INFO info;
     DWORD byPath = GetFileAttributesW(path);
@@ -261,9 +259,9 @@ VbUniqueFile OpenEntryItself(const wchar_t* path, DWORD access, DWORD share) noe
 bool IsAgentEntry(HANDLE entry, bool folder) noexcept {
     FILE_STANDARD_INFO standard;
     return IsPlainEntry(entry, folder) &&
-           (folder || (GetFileInformationByHandleEx(entry, FileStandardInfo, &standard,
-                                                    sizeof standard) &&
-                       standard.NumberOfLinks == 1 && TrustedAccess(entry))) &&
+           (folder ||
+            (GetFileInformationByHandleEx(entry, FileStandardInfo, &standard, sizeof standard) &&
+             standard.NumberOfLinks == 1 && TrustedAccess(entry))) &&
            TrustedOwner(entry);
 }
 
@@ -271,8 +269,8 @@ bool AgentFolderIsPlain(const wchar_t* folder, bool& missing) noexcept {
     DWORD attributes = GetFileAttributesW(folder);
     DWORD error = attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_SUCCESS;
     missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-    return attributes != INVALID_FILE_ATTRIBUTES &&
-           !(attributes & FILE_ATTRIBUTE_REPARSE_POINT) && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+           (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 int VbEnsureConfigDir() noexcept {

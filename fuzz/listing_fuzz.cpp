@@ -25,9 +25,10 @@ std::vector<std::pair<unsigned, std::string>> ExpectedRows(std::string_view text
             if (line[i] != ' ' && (i == at || line[i - 1] == ' ')) columns.push_back(i);
         if (columns.size() < 5) continue;
         std::string first = line.substr(at, line.find(' ', at) - at);
-        bool number = first.size() <= 9 && first.find_first_not_of("0123456789") == std::string::npos;
-        rows.push_back({number ? static_cast<unsigned>(std::stoul(first)) : 0u,
-                        line.substr(columns[4], 255)});
+        bool number =
+            first.size() <= 9 && first.find_first_not_of("0123456789") == std::string::npos;
+        rows.push_back(
+            {number ? static_cast<unsigned>(std::stoul(first)) : 0u, line.substr(columns[4], 255)});
     }
     return rows;
 }

@@ -42,7 +42,8 @@ private:
 
 bool PutIpv4(Out& out, IpValue v) noexcept {
     for (int shift = 24; shift >= 0; shift -= 8)
-        if (!out.PutNumber((v.low >> shift) & 0xFF, 10) || (shift > 0 && !out.Put("."))) return false;
+        if (!out.PutNumber((v.low >> shift) & 0xFF, 10) || (shift > 0 && !out.Put(".")))
+            return false;
     return true;
 }
 
@@ -50,7 +51,8 @@ bool PutIpv4(Out& out, IpValue v) noexcept {
 bool PutIpv6(Out& out, IpValue v) noexcept {
     unsigned groups[8];
     for (int i = 0; i < 8; ++i)
-        groups[i] = static_cast<unsigned>(((i < 4 ? v.high : v.low) >> (48 - 16 * (i % 4))) & 0xFFFF);
+        groups[i] =
+            static_cast<unsigned>(((i < 4 ? v.high : v.low) >> (48 - 16 * (i % 4))) & 0xFFFF);
     int best = -1, bestLength = 1;
     for (int i = 0; i < 8;) {
         int j = i;

@@ -43,7 +43,8 @@ bool SetPolicyValue(const wchar_t* keyPath, const wchar_t* name, DWORD type, con
 
 // The length counts the terminator ("off": 8 bytes).
 template <std::size_t N>
-int SetStringPolicy(const wchar_t* keyPath, const wchar_t* name, const wchar_t (&text)[N]) noexcept {
+int SetStringPolicy(const wchar_t* keyPath, const wchar_t* name,
+                    const wchar_t (&text)[N]) noexcept {
     return SetPolicyValue(keyPath, name, REG_SZ, text, sizeof text) ? 1 : 0;
 }
 

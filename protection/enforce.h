@@ -33,8 +33,8 @@ void VbRevertDnsAndLock(VbPassReport& report) noexcept;
 
 // A report as bits, and back: a window message carries it, never a pointer.
 inline unsigned VbPackPassReport(const VbPassReport& report) noexcept {
-    const int bits[] = {report.configRead,     report.enabled,    report.dnsFailed,
-                        report.hostsFailed,    report.browsersFailed, report.lockFailed,
+    const int bits[] = {report.configRead,  report.enabled,        report.dnsFailed,
+                        report.hostsFailed, report.browsersFailed, report.lockFailed,
                         report.firewallOff};
     unsigned packed = 0;
     for (unsigned i = 0; i < 7; ++i)

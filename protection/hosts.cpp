@@ -17,9 +17,8 @@ namespace {
 
 // What a replacement keeps of the old file's attributes: the file is written
 // anew, so read-only goes (many tools set it, and it refuses the replacement).
-constexpr DWORD kKeptAttributes =
-    FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-    FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN |
+                                  FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
 struct HostsPaths {
     wchar_t hosts[MAX_PATH];
@@ -59,8 +58,8 @@ int ApplyBlockInternal(const char (*sites)[VbSiteSlotSize], int siteCount) noexc
                      got != size))
             return 0;
     }
-    std::size_t length = RewriteHosts({buffer.get(), HostsCapacity(size, sites, siteCount)}, size,
-                                      sites, siteCount);
+    std::size_t length =
+        RewriteHosts({buffer.get(), HostsCapacity(size, sites, siteCount)}, size, sites, siteCount);
 
     DWORD attributes = GetFileAttributesW(paths.hosts);
     attributes = attributes == INVALID_FILE_ATTRIBUTES ? 0 : attributes;

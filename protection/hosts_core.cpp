@@ -31,7 +31,8 @@ std::size_t FindHash(std::string_view text, std::size_t from) noexcept {
 
 // Markers start with '#': only there is the whole marker compared.
 std::size_t FindMarker(std::string_view text, std::string_view marker, std::size_t from) noexcept {
-    for (from = FindHash(text, from); from != std::string_view::npos; from = FindHash(text, from + 1))
+    for (from = FindHash(text, from); from != std::string_view::npos;
+         from = FindHash(text, from + 1))
         if (text.substr(from, marker.size()) == marker) return from;
     return std::string_view::npos;
 }

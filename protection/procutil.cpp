@@ -155,8 +155,8 @@ char* VbRunHiddenCapture(wchar_t* commandLine) noexcept {
             if (WaitForSingleObject(process.Get(), pause) == WAIT_OBJECT_0) Sleep(1);
             continue;
         }
-        DWORD want = static_cast<DWORD>(std::min<std::size_t>(
-            {available, std::size_t{kChunkSize}, kCaptureMax - position}));
+        DWORD want = static_cast<DWORD>(
+            std::min<std::size_t>({available, std::size_t{kChunkSize}, kCaptureMax - position}));
         DWORD got = 0;
         if (!ReadFile(readEnd.Get(), chunk, want, &got, nullptr) || got == 0) break;
         if (position + got + 1 > capacity) {

@@ -29,10 +29,13 @@ TEST(PasswordHash, KnownAnswersAndTheirLimits) {
         {kSalt, "secret", kSecretHash},
         {kSalt, "", "0e43346138f44311ed73562ad4d97d1a223f98548b5ce763690cbb2eb04e523e"},
         {"", "pw", "61fbe1d03488914101f1f1350ab60c16460972964da5ddcfd0a848ed79b6b192"},
-        {kSalt, "h\xC3\xA9llo\xE2\x82\xAC", "954d2bb35aae5bb7e4950e745803d3ad72151f968fcebf5d5967a3b299d3652c"},
+        {kSalt, "h\xC3\xA9llo\xE2\x82\xAC",
+         "954d2bb35aae5bb7e4950e745803d3ad72151f968fcebf5d5967a3b299d3652c"},
         // Only the first 1023 bytes of "salt:password" count: 990 of the password.
-        {kSalt, std::string(2000, 'a'), "397da546e4b7b1b6cd7628639f58d73538d29b471995bc15557eb9d772e08101"},
-        {kSalt, std::string(990, 'a') + "zzz", "397da546e4b7b1b6cd7628639f58d73538d29b471995bc15557eb9d772e08101"},
+        {kSalt, std::string(2000, 'a'),
+         "397da546e4b7b1b6cd7628639f58d73538d29b471995bc15557eb9d772e08101"},
+        {kSalt, std::string(990, 'a') + "zzz",
+         "397da546e4b7b1b6cd7628639f58d73538d29b471995bc15557eb9d772e08101"},
     };
     for (const Row& row : rows)
         EXPECT_EQ(Hash(row.salt, row.password), row.hash) << row.password.substr(0, 20);
@@ -59,9 +62,12 @@ TEST(PasswordHash, KnownAnswersAndTheirLimits) {
         const char* typed;
         int verified;
     } checks[] = {
-        {kSalt, kSecretHash, "secret", 1}, {"0123456789abcdef0123456789abcdee", kSecretHash, "secret", 0},
-        {kSalt, upper, "secret", 0},       {kSalt, std::string(kSecretHash) + " ", "secret", 0},
-        {kSalt, "", "", 0},                {kSalt, empty, "", 1},
+        {kSalt, kSecretHash, "secret", 1},
+        {"0123456789abcdef0123456789abcdee", kSecretHash, "secret", 0},
+        {kSalt, upper, "secret", 0},
+        {kSalt, std::string(kSecretHash) + " ", "secret", 0},
+        {kSalt, "", "", 0},
+        {kSalt, empty, "", 1},
         {kSalt, empty, " ", 0},
     };
     for (const Check& check : checks)

@@ -71,7 +71,8 @@ void Refuse(HWND window, HWND edit, const wchar_t* text) noexcept {
 void OnEnterOk(HWND window, EnterPasswordState& state) noexcept {
     const VbConfig& config = *state.config;
     ULONGLONG now = GetTickCount64();
-    if (std::uint64_t seconds = PasswordWaitSeconds(g_guesses, now); config.hasPassword && seconds) {
+    if (std::uint64_t seconds = PasswordWaitSeconds(g_guesses, now);
+        config.hasPassword && seconds) {
         wchar_t text[64];
         DescribePasswordWait(seconds, {reinterpret_cast<char16_t*>(text), std::size(text)});
         Refuse(window, state.passwordEdit, text);  // not even checked

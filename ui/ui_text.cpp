@@ -181,8 +181,10 @@ namespace {
 // The steps that failed, in pass order: "A", "A et B", "A, B et C".
 void NameFailedSteps(TextBuilder& text, std::span<const bool> failed) noexcept {
     constexpr std::u16string_view kSteps[] = {
-        u"le filtrage DNS",  u"le verrou DNS",   u"les sites bloqués",        u"le verrouillage des navigateurs",
-        u"les paramètres", u"le démarrage automatique", u"le service"};
+        u"le filtrage DNS",   u"le verrou DNS",
+        u"les sites bloqués", u"le verrouillage des navigateurs",
+        u"les paramètres",    u"le démarrage automatique",
+        u"le service"};
     int count = 0;
     for (bool step : failed)
         count += step ? 1 : 0;
@@ -220,8 +222,8 @@ std::size_t DescribePass(const VbPassReport& report, std::span<char16_t> out) no
 
 std::size_t DescribeRevertQuestion(const VbPassReport& report, std::span<char16_t> out) noexcept {
     TextBuilder text(out);
-    const bool failed[] = {report.dnsFailed != 0, report.lockFailed != 0,
-                           report.hostsFailed != 0, report.browsersFailed != 0};
+    const bool failed[] = {report.dnsFailed != 0, report.lockFailed != 0, report.hostsFailed != 0,
+                           report.browsersFailed != 0};
     text << u"Vellumbrook n'a pas pu rétablir : ";
     NameFailedSteps(text, failed);
     text << u". Désinstaller quand même ?";
@@ -244,10 +246,10 @@ const char16_t* TrayTipFor(const VbPassReport& report) noexcept {
     if (report.enabled)
         return PassIncomplete(report) ? u"Vellumbrook - protection incomplète"
                : report.firewallOff   ? u"Vellumbrook - active, sans verrou DNS (pare-feu "
-                                        u"désactivé)"
-                                      : u"Vellumbrook - protection active";
+                                      u"désactivé)"
+                                    : u"Vellumbrook - protection active";
     return PassIncomplete(report) ? u"Vellumbrook - désactivation incomplète"
-                             : u"Vellumbrook - protection désactivée";
+                                  : u"Vellumbrook - protection désactivée";
 }
 
 std::uint64_t PasswordWaitSeconds(const PasswordGuard& guard, std::uint64_t now) noexcept {

@@ -22,7 +22,8 @@ TEST(PassTexts, StatusLineAndTipSayWhatIsInForce) {
         std::u16string status;
         std::u16string tip;
     } rows[] = {
-        {{1, 0, 0, 0, 0, 0, 0}, u"Protection désactivée : DNS et sites personnalisés ont été rétablis.",
+        {{1, 0, 0, 0, 0, 0, 0},
+         u"Protection désactivée : DNS et sites personnalisés ont été rétablis.",
          u"Vellumbrook - protection désactivée"},
         {{1, 1, 0, 0, 0, 0, 1},
          u"Protection appliquée, sans verrou DNS : le pare-feu Windows est désactivé.",
@@ -70,9 +71,10 @@ TEST(SiteList, SixtyFourNamesAtMostAndAWarningThatNamesFiveLines) {
         ASSERT_EQ(config.siteCount, 64);
         char16_t out[512], small[8];
         std::u16string warning(out, DescribeIgnoredLines(outcome, out));
-        std::u16string expected = count + std::u16string(u" lignes n'ont pas été enregistrées :\n\n") +
-                                   u"    s65\n    " + std::u16string(60, u'_') +
-                                   u"\u2026\n    b_\n    c_\n    d_\n    \u2026 et " + more + u"\n\n";
+        std::u16string expected =
+            count + std::u16string(u" lignes n'ont pas été enregistrées :\n\n") + u"    s65\n    " +
+            std::u16string(60, u'_') + u"\u2026\n    b_\n    c_\n    d_\n    \u2026 et " + more +
+            u"\n\n";
         EXPECT_EQ(warning.substr(0, expected.size()), expected);
         // A smaller buffer holds the start of the same text, terminated.
         ASSERT_EQ(DescribeIgnoredLines(outcome, small), 7u);
@@ -109,13 +111,19 @@ TEST(ServiceSchedule, AtStartEveryMinuteAndSoonAfterAChangeNotItsOwn) {
         std::uint64_t next;
     } rows[] = {
         {{}, 0},
-        {{{'N', 500}, {'S', 1000}, {'E', 3000}}, 61000},  // the pass covers what came before
+        {{{'N', 500}, {'S', 1000}, {'E', 3000}}, 61000},   // the pass covers what came before
         {{{'S', 1000}, {'E', 3000}, {'N', 3000}}, 61000},  // its own commands' echoes
         {{{'S', 1000}, {'E', 3000}, {'N', 6000}}, 61000},
         {{{'S', 1000}, {'E', 3000}, {'N', 6001}}, 7001},  // a change: a second later
         {{{'S', 1000}, {'E', 3000}, {'N', 9000}, {'N', 9700}, {'N', 10500}}, 11500},
-        {{{'S', 1000}, {'E', 3000}, {'N', 9000}, {'N', 9900}, {'N', 10800}, {'N', 11700},
-          {'N', 12600}, {'N', 13500}},
+        {{{'S', 1000},
+          {'E', 3000},
+          {'N', 9000},
+          {'N', 9900},
+          {'N', 10800},
+          {'N', 11700},
+          {'N', 12600},
+          {'N', 13500}},
          14000},  // a burst that goes on: 5 s after its first notification at the latest
         {{{'S', 1000}, {'E', 3000}, {'N', 60800}}, 61000},
         {{{'S', 1000}, {'E', 70000}}, 61000},  // a pass longer than the period: the next at once
@@ -152,10 +160,10 @@ TEST(AdapterDns, EveryInterfaceByItsIndexButTheReportedLoopback) {
         {"Idx  Met  MTU  State  Name\r\n---\r\n" + wifi, loopbackAt1, {12}, true},
         {wifi, {}, {12, 1}, true},  // no answer from the API: loopback is set like any other
         {row("9", "Loopback") + row("4", "A\"B") + row("5", "Wi-Fi\\"), namedOnly, {9, 4, 5}, true},
-        {row("7", "Ethernet") + row("7", "VPN"), {}, {7}, false},  // one index, two rows
-        {row("7", "Ethernet") + row("23", "7"), {}, {7, 23}, false},  // is "name=7" the VPN?
+        {row("7", "Ethernet") + row("7", "VPN"), {}, {7}, false},          // one index, two rows
+        {row("7", "Ethernet") + row("23", "7"), {}, {7, 23}, false},       // is "name=7" the VPN?
         {row("1", "Loopback") + row("23", "1"), loopbackAt1, {23}, true},  // "name=1" never sent
-        {row("12a", "Odd") + row("3", "Eth"), {}, {3}, false},  // a row without an index
+        {row("12a", "Odd") + row("3", "Eth"), {}, {3}, false},             // a row without an index
         {many, {}, {}, false},
     };
     for (int i = 0; i < 32; ++i)
@@ -210,7 +218,8 @@ TEST(DnsLock, EveryAddressButTheFamilyResolverAndLoopbackIsInABlockedRange) {
         ++entries;
     }
     EXPECT_GT(entries, 30);
-    for (const char* wrong : {"1.2.3", "256.1.1.1", "::1::", "1:2:3:4:5:6:7::8", "12345::", "g::"}) {
+    for (const char* wrong :
+         {"1.2.3", "256.1.1.1", "::1::", "1:2:3:4:5:6:7::8", "12345::", "g::"}) {
         IpValue v;
         EXPECT_FALSE(ParseIpv4(wrong, v) || ParseIpv6(wrong, v)) << wrong;
     }

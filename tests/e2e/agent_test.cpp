@@ -69,7 +69,8 @@ TEST_F(AgentLife, FirstStartChoosesAPasswordOneFlowAtATimeAndQuitNeedsIt) {
     EXPECT_TRUE(DnsApplied() && PoliciesLocked() && Hosts() == kBlocked) << "no first pass";
     // A password that does not reach the file is reported, and opens nothing.
     ASSERT_TRUE(FillPassword(set, L"motdepasse", L"motdepasse", true));
-    ExpectMessageBox(agent.Tray(), L"Le mot de passe n'a pas pu être enregistré. Réessayez dans un instant.");
+    ExpectMessageBox(agent.Tray(),
+                     L"Le mot de passe n'a pas pu être enregistré. Réessayez dans un instant.");
     EXPECT_FALSE(agent.Shows(L"VBSettingsWnd"));
     CloseHandle(reader);
     EXPECT_EQ(ReadAll(kConfigPath), "\n\n1\nkids.example\n");
@@ -121,10 +122,11 @@ TEST_F(AgentLife, FirstStartChoosesAPasswordOneFlowAtATimeAndQuitNeedsIt) {
 
 TEST_F(AgentLife, NoDecoyStopsItAndTamperingLastsAMinute) {
     // Another program holds a window of the agent's class.
-    WNDCLASSW decoyClass = {0, DefWindowProcW, 0, 0, nullptr, nullptr, nullptr, nullptr, nullptr,
-                            L"VBTrayWnd"};
+    WNDCLASSW decoyClass = {0,       DefWindowProcW, 0,       0,       nullptr,
+                            nullptr, nullptr,        nullptr, nullptr, L"VBTrayWnd"};
     RegisterClassW(&decoyClass);
-    HWND decoy = CreateWindowExW(0, L"VBTrayWnd", L"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    HWND decoy =
+        CreateWindowExW(0, L"VBTrayWnd", L"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
     ASSERT_TRUE(decoy);
     PlantConfig(ConfigWithSecret("1\nkids.example\n"));
     Agent agent(L"--REVERT --reverted");  // neither is the switch: this starts the agent

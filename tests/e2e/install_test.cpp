@@ -23,8 +23,10 @@ namespace {
 const std::wstring kFolder = L"C:\\Program Files\\Vellumbrook";
 const std::wstring kAgent = kFolder + L"\\Vellumbrook.exe";
 const std::wstring kUninstaller = kFolder + L"\\uninstall.exe";
-const std::wstring kShortcut = L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Vellumbrook.lnk";
-const wchar_t kUninstallKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vellumbrook";
+const std::wstring kShortcut =
+    L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Vellumbrook.lnk";
+const wchar_t kUninstallKey[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vellumbrook";
 const std::wstring kTaskFile = kSystemDir + L"\\Tasks\\Vellumbrook";
 const wchar_t kSafeMode[] = L"SYSTEM\\CurrentControlSet\\Control\\SafeBoot\\Network\\Vellumbrook";
 constexpr UINT WM_TRAYICON = WM_APP + 1;
@@ -40,7 +42,8 @@ std::string ServiceConfig() {
     alignas(QUERY_SERVICE_CONFIGW) BYTE bytes[8192];
     auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(bytes);
     DWORD size = 0;
-    if (!service || !QueryServiceConfigW(service.Get(), config, sizeof bytes, &size)) return "<none>";
+    if (!service || !QueryServiceConfigW(service.Get(), config, sizeof bytes, &size))
+        return "<none>";
     return std::to_string(config->dwStartType) + " " + Narrow(config->lpServiceStartName) + " " +
            Narrow(config->lpBinaryPathName);
 }
@@ -107,7 +110,8 @@ protected:
 }  // namespace
 
 TEST_F(Setup, InstallsUpdatesAndGivesTheMachineBack) {
-    const std::wstring setup = Widen(std::getenv("VB_SETUP_EXE") ? std::getenv("VB_SETUP_EXE") : "");
+    const std::wstring setup =
+        Widen(std::getenv("VB_SETUP_EXE") ? std::getenv("VB_SETUP_EXE") : "");
     ASSERT_TRUE(PathExists(setup)) << "no setup program was built (makensis missing)";
     RemoveFolder(kFolder);
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, kUninstallKey);
@@ -193,7 +197,8 @@ TEST_F(Setup, InstallsUpdatesAndGivesTheMachineBack) {
     slow.delayMs = 300;
     WriteNetshSimState(slow);
     PostMessageW(TrayOf(agent->Id()), WM_TRAYICON, 1, WM_LBUTTONDBLCLK);
-    ASSERT_TRUE(FillPassword(WaitForWindow(L"VBEnterPasswordWnd", agent->Id()), L"secret", L"", true));
+    ASSERT_TRUE(
+        FillPassword(WaitForWindow(L"VBEnterPasswordWnd", agent->Id()), L"secret", L"", true));
     HWND settings = WaitForWindow(L"VBSettingsWnd", agent->Id());
     ASSERT_TRUE(settings && TypeInto(GetDlgItem(settings, IDC_SITES), L"other.example"));
     Sleep(PassEchoMs + 500);
@@ -203,7 +208,8 @@ TEST_F(Setup, InstallsUpdatesAndGivesTheMachineBack) {
     ASSERT_TRUE(Control(SERVICE_CONTROL_PARAMCHANGE));
     ASSERT_TRUE(WaitUntil([] { return !ReadNetshSimLog().empty(); }, NoticeDelayMaxMs + 3000));
     ASSERT_TRUE(Press(settings, IDC_SAVE));
-    ASSERT_TRUE(WaitUntil([&] { return std::filesystem::last_write_time(kConfigPath) != saved; }, 30000));
+    ASSERT_TRUE(
+        WaitUntil([&] { return std::filesystem::last_write_time(kConfigPath) != saved; }, 30000));
     EXPECT_GE(ReadNetshSimLog().size(), 9u) << "saved in the middle of the service's pass";
     ASSERT_TRUE(WaitUntil(PoliciesLocked) && CloseWith(settings, IDC_CANCEL));
     EXPECT_EQ(ReadAll(kConfigPath).value_or("").substr(97), "\n1\nother.example\n");
@@ -221,8 +227,8 @@ TEST_F(Setup, InstallsUpdatesAndGivesTheMachineBack) {
     }
     ASSERT_TRUE(FillPassword(enter, L"secret", L"", true));
     HWND box = WaitForMessageBox(enter);
-    EXPECT_TRUE(std::regex_match(MessageBoxText(box),
-                                 std::wregex(L"Trop d'essais. Réessayez dans (2[5-9]|30) secondes.")))
+    EXPECT_TRUE(std::regex_match(
+        MessageBoxText(box), std::wregex(L"Trop d'essais. Réessayez dans (2[5-9]|30) secondes.")))
         << Narrow(MessageBoxText(box));
     ASSERT_TRUE(CloseWith(box, IDOK) && Press(enter, IDC_CANCEL));
     EXPECT_EQ(ExitCodeOf(asked), 1u);
@@ -262,8 +268,10 @@ TEST_F(Setup, InstallsUpdatesAndGivesTheMachineBack) {
         enter = UninstallPrompt(asked);
         ASSERT_TRUE(FillPassword(enter, L"secret", L"", true));
         if (expected == 3) {
-            ExpectMessageBox(nullptr, L"Désinstallation incomplète : échec pour les paramètres. "
-                             L"Relancez la désinstallation dans un instant.", 60000);
+            ExpectMessageBox(nullptr,
+                             L"Désinstallation incomplète : échec pour les paramètres. "
+                             L"Relancez la désinstallation dans un instant.",
+                             60000);
             CloseHandle(held);
             console.Reset();
         }

@@ -42,7 +42,7 @@ std::string Pattern(std::size_t n) {
 }  // namespace
 
 TEST(HiddenCommands, OutputAndExitCodes) {
-    EXPECT_EQ(Capture(L"vbtestchild drip 0"), "");  // an empty text, not null
+    EXPECT_EQ(Capture(L"vbtestchild drip 0"), "");        // an empty text, not null
     for (std::size_t n : {1023u, 8191u, 8192u, 100000u})  // around the first buffer
         EXPECT_EQ(Capture(L"vbtestchild out " + std::to_wstring(n)), Pattern(n)) << n;
     // Standard error too, and the text of a child that fails; the line as it was given.
@@ -68,8 +68,8 @@ TEST(HiddenCommands, ProgramsComeOnlyFromTheSystemDirectory) {
     const std::wstring system = kSystemDir + L"\\vbtestchild.exe";
     const std::wstring work = L"C:\\vb-cwd";
     CreateDirectoryW(work.c_str(), nullptr);
-    const std::wstring copies[] = {ExeFolder() + L"\\vbtestchild.exe",
-                                   work + L"\\vbtestchild.exe", ExeFolder() + L"\\vbplanted.exe"};
+    const std::wstring copies[] = {ExeFolder() + L"\\vbtestchild.exe", work + L"\\vbtestchild.exe",
+                                   ExeFolder() + L"\\vbplanted.exe"};
     for (const std::wstring& copy : copies)
         ASSERT_TRUE(CopyFileW(system.c_str(), copy.c_str(), FALSE));
     wchar_t previous[MAX_PATH];
@@ -83,9 +83,9 @@ TEST(HiddenCommands, ProgramsComeOnlyFromTheSystemDirectory) {
     EXPECT_EQ(Capture(L"vbtestchild marker C:\\which.txt"), "");
     EXPECT_EQ(ReadAll(L"C:\\which.txt"), Narrow(system));
     // Neither a program that exists only elsewhere, nor a path out of system32.
-    for (const std::wstring& line : {std::wstring(L"vbplanted marker C:\\planted.txt"),
-                                     copies[2] + L" marker C:\\planted.txt",
-                                     std::wstring(L"..\\vbplanted marker C:\\planted.txt")})
+    for (const std::wstring& line :
+         {std::wstring(L"vbplanted marker C:\\planted.txt"), copies[2] + L" marker C:\\planted.txt",
+          std::wstring(L"..\\vbplanted marker C:\\planted.txt")})
         EXPECT_EQ(RunChild(line), 0) << Narrow(line);
     EXPECT_FALSE(PathExists(L"C:\\planted.txt"));
 
@@ -155,10 +155,10 @@ TEST(AdapterDns, EveryInterfaceByItsIndexButLoopbackGetsTheResolverThenDhcpBack)
     // Names a standard user may give a VPN: "Loopback", a double quote, a final
     // backslash, é (0x82 in code page 437); a disconnected adapter with servers of its
     // own. The real loopback is the one Wine's IP Helper reports.
-    NetshSimState before = {false,
-                            {LoopbackAdapter(), Adapter(12, "Loopback"), Adapter(14, "A\"B"),
-                             Adapter(15, "Wi-Fi\\"), Adapter(17, "Ethernet caf\x82"),
-                             Adapter(19, "Ethernet 3", "9.9.9.9")}};
+    NetshSimState before = {
+        false,
+        {LoopbackAdapter(), Adapter(12, "Loopback"), Adapter(14, "A\"B"), Adapter(15, "Wi-Fi\\"),
+         Adapter(17, "Ethernet caf\x82"), Adapter(19, "Ethernet 3", "9.9.9.9")}};
     before.adapters[5].connected = false;
     WriteNetshSimState(before);
     std::vector<unsigned> indexes;
@@ -183,7 +183,7 @@ TEST(AdapterDns, TheResultFollowsEachAdaptersFirstCommand) {
         const char *failA, *failB;
         std::pair<int, int> result;
     } rows[] = {
-        {true, "ipv4-set", "ipv4-set", {0, 0}},  // every other command still runs
+        {true, "ipv4-set", "ipv4-set", {0, 0}},           // every other command still runs
         {true, "ipv4-set", "ipv4-add,ipv6-set", {1, 0}},  // only the first command counts
         {false, "ipv6-dhcp", "ipv4-dhcp", {1, 0}},
     };

@@ -12,7 +12,8 @@ namespace {
 // The agent's folder, and what was moved aside beside it.
 void RemoveAgentFolders() {
     for (const auto& entry : std::filesystem::directory_iterator(L"C:\\ProgramData"))
-        if (entry.path().filename().wstring().starts_with(L"Vellumbrook")) RemoveFolder(entry.path());
+        if (entry.path().filename().wstring().starts_with(L"Vellumbrook"))
+            RemoveFolder(entry.path());
 }
 
 // The bytes of what was moved aside from path, "<folder>", or "<none>"; taken away.
@@ -33,7 +34,8 @@ std::string Load() {
     std::memset(&config, 0x5A, sizeof config);
     int result = VbLoadConfig(&config);
     return std::to_string(result) + " on=" + std::to_string(config.enabled) +
-           " password=" + std::to_string(config.hasPassword) + " sites=" + std::to_string(config.siteCount);
+           " password=" + std::to_string(config.hasPassword) +
+           " sites=" + std::to_string(config.siteCount);
 }
 
 const std::string kFirstStart = "1 on=1 password=0 sites=0";
@@ -90,7 +92,9 @@ TEST_F(ConfigFile, ASaveReplacesTheFileWholeOrNotAtAll) {
     ASSERT_EQ(VbSaveConfig(&config), 1);
     EXPECT_EQ(ReadAll(kConfigPath), saved);
     EXPECT_FALSE(PathExists(Temp()));
-    EXPECT_EQ(GetFileAttributesW(kConfigPath.c_str()) & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN), 0u);
+    EXPECT_EQ(
+        GetFileAttributesW(kConfigPath.c_str()) & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN),
+        0u);
     VbConfig back;
     ASSERT_EQ(VbLoadConfig(&back), 1);
     EXPECT_EQ(0, std::memcmp(&config, &back, sizeof config));

@@ -21,7 +21,9 @@ protected:
     void TearDown() override { WriteAll(kHostsPath, kUserHosts); }
 
     static std::wstring Temp() { return kHostsPath + L".vb_tmp"; }
-    std::string Block() const { return kBegin + HostsLines("example.com") + HostsLines("kids.example") + kEnd; }
+    std::string Block() const {
+        return kBegin + HostsLines("example.com") + HostsLines("kids.example") + kEnd;
+    }
 
     char sites_[VbMaxSites][VbSiteSlotSize] = {};
 };
@@ -40,9 +42,9 @@ TEST_F(HostsFile, AMissingOrReadOnlyFileIsWrittenAndTheUsersBytesComeBack) {
         SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
     EXPECT_EQ(VbApplyHostsBlock(sites_, 2) + VbApplyHostsBlock(sites_, 2), 2);
     EXPECT_EQ(Hosts(), user + Block());
-    EXPECT_EQ(GetFileAttributesW(kHostsPath.c_str()) &
-                  (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN),
-              static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN));
+    EXPECT_EQ(
+        GetFileAttributesW(kHostsPath.c_str()) & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN),
+        static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN));
     EXPECT_FALSE(PathExists(Temp()));
     ASSERT_EQ(VbClearHostsBlock(), 1);
     EXPECT_EQ(Hosts(), user);

@@ -57,7 +57,7 @@ protected:
     static std::vector<int> PassReport() {
         VbPassReport r;
         int result = VbEnforceFromConfig(&r);
-        return {result,         r.configRead,     r.enabled,    r.dnsFailed,
+        return {result,        r.configRead,     r.enabled,    r.dnsFailed,
                 r.hostsFailed, r.browsersFailed, r.lockFailed, r.firewallOff};
     }
 };
@@ -73,8 +73,9 @@ TEST_F(Pass, LockdownWritesEveryPolicyAndRevertDeletesThemOnly) {
     const std::wstring system = L"{\"ProxyMode\":\"system\"}";
     for (const wchar_t* key : kChromiumKeys) {
         EXPECT_EQ(Data(key, L"DnsOverHttpsMode", REG_SZ), kOff) << Narrow(key);
-        EXPECT_EQ(Data(key, L"ProxySettings", REG_SZ),
-                  std::string(reinterpret_cast<const char*>(system.c_str()), 2 * system.size() + 2));
+        EXPECT_EQ(
+            Data(key, L"ProxySettings", REG_SZ),
+            std::string(reinterpret_cast<const char*>(system.c_str()), 2 * system.size() + 2));
     }
     EXPECT_EQ(Data(kFirefoxProxy, L"Mode", REG_SZ), std::string("s\0y\0s\0t\0e\0m\0\0\0", 14));
     EXPECT_EQ(Data(kFirefoxProxy, L"Locked", REG_DWORD), kOne);
@@ -90,7 +91,8 @@ TEST_F(Pass, LockdownWritesEveryPolicyAndRevertDeletesThemOnly) {
         EXPECT_TRUE(KeyExists(L"SOFTWARE\\Policies\\Mozilla\\Firefox"));
         EXPECT_FALSE(MachineValue(kDnsClient, L"DoHPolicy"));
         EXPECT_FALSE(MachineValue(kChromiumKeys[3], L"ProxySettings") ||
-                     MachineValue(kFirefoxProxy, L"Mode") || MachineValue(kFirefoxProxy, L"Locked") ||
+                     MachineValue(kFirefoxProxy, L"Mode") ||
+                     MachineValue(kFirefoxProxy, L"Locked") ||
                      MachineValue(kInternet, L"ProxySettingsPerUser"));
         EXPECT_TRUE(MachineValue(kChromiumKeys[0], L"HomepageLocation"));  // other policies stay
         EXPECT_TRUE(MachineValue(kFirefoxProxy, L"HTTPProxy"));
@@ -165,9 +167,9 @@ TEST_F(Pass, TheDnsLockLeavesOnlyTheFamilyResolverAndIsPutBackWhateverItFinds) {
     // Per address, its ports 53, 853, 443 and 80, x when UDP and TCP are blocked there:
     // public resolvers but on 80; any other address (the router's, a web site's) on DNS
     // and DNS over TLS; the family resolver and loopback never. Four rules, each once.
-    const char* const kAddresses[] = {"8.8.8.8",  "2001:4860:4860::8888", "94.140.14.140",
-                                      "192.168.1.1", "fe80::1", "1.1.1.3", "2606:4700:4700::1003",
-                                      "127.0.0.1", "::1", "93.184.215.14"};
+    const char* const kAddresses[] = {
+        "8.8.8.8", "2001:4860:4860::8888", "94.140.14.140", "192.168.1.1", "fe80::1",
+        "1.1.1.3", "2606:4700:4700::1003", "127.0.0.1",     "::1",         "93.184.215.14"};
     const std::string kLocked = "4 rules: xxx- xxx- xxx- xx-- xx-- ---- ---- ---- ---- xx-- ";
     auto seen = [&] {
         NetshSimState state = ReadNetshSimState();
@@ -206,13 +208,15 @@ TEST_F(Pass, TheDnsLockLeavesOnlyTheFamilyResolverAndIsPutBackWhateverItFinds) {
     EXPECT_EQ(seen(), kLocked);
 
     // A firewall that applies no local rule somewhere: no failure, but said.
-    const wchar_t kPublic[] = L"SYSTEM\\CurrentControlSet\\Services\\SharedAccess\\Parameters\\"
-                              L"FirewallPolicy\\PublicProfile";
+    const wchar_t kPublic[] =
+        L"SYSTEM\\CurrentControlSet\\Services\\SharedAccess\\Parameters\\"
+        L"FirewallPolicy\\PublicProfile";
     DWORD off = 0;
     RegSetKeyValueW(HKEY_LOCAL_MACHINE, kPublic, L"EnableFirewall", REG_DWORD, &off, sizeof off);
     EXPECT_EQ(PassReport(), (std::vector<int>{1, 1, 1, 0, 0, 0, 0, 1}));
     RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kPublic, L"EnableFirewall");
-    RegSetKeyValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies\\Microsoft\\WindowsFirewall\\DomainProfile",
+    RegSetKeyValueW(HKEY_LOCAL_MACHINE,
+                    L"SOFTWARE\\Policies\\Microsoft\\WindowsFirewall\\DomainProfile",
                     L"AllowLocalPolicyMerge", REG_DWORD, &off, sizeof off);
     EXPECT_EQ(PassReport(), (std::vector<int>{1, 1, 1, 0, 0, 0, 0, 1}));
 
@@ -227,7 +231,8 @@ TEST_F(Pass, TheDnsLockLeavesOnlyTheFamilyResolverAndIsPutBackWhateverItFinds) {
     state.firewallFails = "";
     WriteNetshSimState(state);
     EXPECT_EQ(PassReport(), (std::vector<int>{1, 1, 0, 0, 0, 0, 0, 0}));
-    EXPECT_TRUE(ReadNetshSimState().rules.empty() && ReadNetshSimState().adapters[0].ipv4 == "dhcp");
+    EXPECT_TRUE(ReadNetshSimState().rules.empty() &&
+                ReadNetshSimState().adapters[0].ipv4 == "dhcp");
 }
 
 // Wine counts no handles or private bytes: the page-file figure and the next handle stand in.

@@ -10,8 +10,8 @@ int main(int argc, char** argv) {
     // A decoy of the agent, for the tests that tell agents apart: a window of its tray
     // class in a process of this program.
     if (argc > 1 && std::string_view(argv[1]) == "--decoy") {
-        WNDCLASSW decoy = {0, DefWindowProcW, 0, 0, nullptr, nullptr, nullptr, nullptr, nullptr,
-                           L"VBTrayWnd"};
+        WNDCLASSW decoy = {0,       DefWindowProcW, 0,       0,       nullptr,
+                           nullptr, nullptr,        nullptr, nullptr, L"VBTrayWnd"};
         RegisterClassW(&decoy);
         CreateWindowExW(0, decoy.lpszClassName, L"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr,
                         nullptr);

@@ -87,8 +87,8 @@ bool PoliciesLocked() {
 // lasting first, or they would be made volatile too.
 void MakeBraveUnwritable() {
     HKEY key = nullptr;
-    RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                    &key, nullptr);
+    RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies", 0, nullptr, 0, KEY_ALL_ACCESS,
+                    nullptr, &key, nullptr);
     RegCloseKey(key);
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies\\BraveSoftware");
     RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies\\BraveSoftware", 0, nullptr,
@@ -125,8 +125,8 @@ TestProcess::TestProcess(const std::wstring& program, const std::wstring& argume
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION child = {};
-    if (token ? CreateProcessAsUserW(token, program.c_str(), line.data(), nullptr, nullptr, FALSE, 0,
-                                     nullptr, nullptr, &startup, &child)
+    if (token ? CreateProcessAsUserW(token, program.c_str(), line.data(), nullptr, nullptr, FALSE,
+                                     0, nullptr, nullptr, &startup, &child)
               : CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
                                nullptr, &startup, &child)) {
         process_ = child.hProcess;

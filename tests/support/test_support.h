@@ -26,7 +26,7 @@ void RemoveFolder(const std::wstring& path);  // and everything in it; or a file
 // A handle another program would hold; closed with CloseHandle.
 HANDLE HoldFile(const std::wstring& path, DWORD access, DWORD share);
 void PlantConfig(std::string_view bytes);  // config.dat, its folder made if need be
-std::string Hosts();  // the hosts file's bytes, or "<missing>"
+std::string Hosts();                       // the hosts file's bytes, or "<missing>"
 inline const std::string kUserHosts = "# user's own\r\n127.0.0.1 localhost\r\n";
 // No agent folder, the user's hosts file, no policies, those adapters, no netsh log.
 void ResetMachine(std::vector<NetshSimAdapter> adapters);

@@ -14,7 +14,8 @@ namespace {
 // Sends that time out, so that a hung window fails the test instead of hanging it.
 bool Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam, DWORD_PTR* result = nullptr) {
     DWORD_PTR answer = 0;
-    bool sent = SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG, 5000, &answer);
+    bool sent =
+        SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG, 5000, &answer);
     if (result != nullptr) *result = answer;
     return sent;
 }
@@ -26,16 +27,19 @@ bool UserCanReach(HWND control) {
 
 HWND Find(const wchar_t* className, DWORD processId, HWND owner, bool hidden, int timeoutMs) {
     HWND found = nullptr;
-    WaitUntil([&] {
-        while ((found = FindWindowExW(nullptr, found, className, nullptr))) {
-            DWORD process = 0;
-            GetWindowThreadProcessId(found, &process);
-            if ((hidden || IsWindowVisible(found)) && (processId == 0 || process == processId) &&
-                (owner == nullptr || GetWindow(found, GW_OWNER) == owner))
-                return true;
-        }
-        return false;
-    }, timeoutMs);
+    WaitUntil(
+        [&] {
+            while ((found = FindWindowExW(nullptr, found, className, nullptr))) {
+                DWORD process = 0;
+                GetWindowThreadProcessId(found, &process);
+                if ((hidden || IsWindowVisible(found)) &&
+                    (processId == 0 || process == processId) &&
+                    (owner == nullptr || GetWindow(found, GW_OWNER) == owner))
+                    return true;
+            }
+            return false;
+        },
+        timeoutMs);
     return found;
 }
 
@@ -161,15 +165,17 @@ bool FillPassword(HWND dialog, std::wstring_view password, std::wstring_view con
 bool Keys(HWND window, std::initializer_list<WORD> keys) {
     HWND root = GetAncestor(window, GA_ROOT);
     ULONGLONG heldSince = 0;
-    if (!UserCanReach(window) || !WaitUntil([&] {
-            if (GetForegroundWindow() != root) {
-                SetForegroundWindow(root);
-                heldSince = 0;
-                return false;
-            }
-            heldSince = heldSince != 0 ? heldSince : GetTickCount64();
-            return GetTickCount64() - heldSince >= 300;
-        }, 3000))
+    if (!UserCanReach(window) || !WaitUntil(
+                                     [&] {
+                                         if (GetForegroundWindow() != root) {
+                                             SetForegroundWindow(root);
+                                             heldSince = 0;
+                                             return false;
+                                         }
+                                         heldSince = heldSince != 0 ? heldSince : GetTickCount64();
+                                         return GetTickCount64() - heldSince >= 300;
+                                     },
+                                     3000))
         return false;
     DWORD thread = GetWindowThreadProcessId(window, nullptr);
     if (AttachThreadInput(GetCurrentThreadId(), thread, TRUE)) {

@@ -32,8 +32,8 @@ HWND MakeWindow(HWND owner = nullptr) {
         windowClass.lpszClassName = L"VBModalTestWnd";
         return RegisterClassW(&windowClass);
     }();
-    return CreateWindowExW(0, MAKEINTATOM(registered), L"test", WS_POPUPWINDOW | WS_DLGFRAME, 10, 10,
-                           320, 190, owner, nullptr, GetModuleHandleW(nullptr), nullptr);
+    return CreateWindowExW(0, MAKEINTATOM(registered), L"test", WS_POPUPWINDOW | WS_DLGFRAME, 10,
+                           10, 320, 190, owner, nullptr, GetModuleHandleW(nullptr), nullptr);
 }
 
 bool Gone(HWND window) {
@@ -124,7 +124,8 @@ TEST_F(Windows, OnlyTheRightPasswordOrAValidNewOneLeavesByOk) {
         EXPECT_EQ(FocusedControl(window), edit);
         ASSERT_TRUE(TypeInto(edit, L"Secret") && Press(window, IDC_OK));
         ExpectMessageBox(window, L"Mot de passe incorrect.");
-        EXPECT_TRUE(WaitUntil([&] { return TextOf(edit).empty() && FocusedControl(window) == edit; }));
+        EXPECT_TRUE(
+            WaitUntil([&] { return TextOf(edit).empty() && FocusedControl(window) == edit; }));
         ASSERT_TRUE(TypeInto(edit, L"secret") && Keys(edit, {VK_RETURN}) && Gone(window));  // Enter
     });
     EXPECT_EQ(result, 1);
@@ -155,8 +156,10 @@ TEST_F(Windows, OnlyTheRightPasswordOrAValidNewOneLeavesByOk) {
     result = Drive(nullptr, out, [&](HWND window) {
         struct Row {
             const wchar_t *first, *second, *message;
-        } rows[] = {{L"abc", L"xyz", tooShort}, {L"abcd", L"abce", noMatch},
-                    {L"Abcd", L"abcd", noMatch}, {L"\U0001F600b", L"\U0001F600b", tooShort}};
+        } rows[] = {{L"abc", L"xyz", tooShort},
+                    {L"abcd", L"abce", noMatch},
+                    {L"Abcd", L"abcd", noMatch},
+                    {L"\U0001F600b", L"\U0001F600b", tooShort}};
         for (const Row& row : rows) {
             ASSERT_TRUE(FillPassword(window, row.first, row.second, true));
             ExpectMessageBox(window, row.message);
@@ -167,7 +170,8 @@ TEST_F(Windows, OnlyTheRightPasswordOrAValidNewOneLeavesByOk) {
     EXPECT_EQ(result, 1);
     EXPECT_EQ(std::string(out.bytes), std::string("\xF0\x9F\x98\x80") + "bc");
     // Units after the 127th are not read: these two differ only there.
-    EXPECT_EQ(Choose(nullptr, out, std::wstring(127, L'x') + L"A", std::wstring(127, L'x') + L"B"), 1);
+    EXPECT_EQ(Choose(nullptr, out, std::wstring(127, L'x') + L"A", std::wstring(127, L'x') + L"B"),
+              1);
     EXPECT_EQ(std::string(out.bytes), std::string(127, 'x'));
     // 127 accented letters need 254 bytes: both dialogs keep the same first 63.
     std::wstring accented(127, L'\u00e9');
@@ -175,7 +179,8 @@ TEST_F(Windows, OnlyTheRightPasswordOrAValidNewOneLeavesByOk) {
     EXPECT_EQ(std::string(out.bytes).size(), 126u);
     char salt[64];
     char hash[128];
-    ASSERT_EQ(VbGenerateSalt(salt, sizeof salt) + VbHashPassword(salt, out.bytes, hash, sizeof hash), 2);
+    ASSERT_EQ(
+        VbGenerateSalt(salt, sizeof salt) + VbHashPassword(salt, out.bytes, hash, sizeof hash), 2);
     VbConfig chosen = WithPassword(salt, hash);
     Buffer entered;
     EXPECT_EQ(Choose(&chosen, entered, accented, L""), 1);
@@ -203,8 +208,9 @@ void ExpectFitThenClose(HWND window) {
         need.right = room.right;
         SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(child, WM_GETFONT, 0, 0)));
         DrawTextW(dc, text.c_str(), -1, &need, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);
-        EXPECT_TRUE(need.right <= room.right && need.bottom <= room.bottom) << Narrow(text)
-            << ": " << need.right << "x" << need.bottom << " in " << room.right << "x" << room.bottom;
+        EXPECT_TRUE(need.right <= room.right && need.bottom <= room.bottom)
+            << Narrow(text) << ": " << need.right << "x" << need.bottom << " in " << room.right
+            << "x" << room.bottom;
     }
     ReleaseDC(window, dc);
     ASSERT_TRUE(CloseWith(window, IDC_CANCEL));
@@ -236,7 +242,8 @@ protected:
     }
     void Toggle(HWND window) {
         bool was = Checked(window);
-        ASSERT_TRUE(Press(window, IDC_PROTECT) && WaitUntil([&] { return Checked(window) != was; }));
+        ASSERT_TRUE(Press(window, IDC_PROTECT) &&
+                    WaitUntil([&] { return Checked(window) != was; }));
     }
     // Presses "Enregistrer" (or a key) and waits for the status line to say something.
     void Save(HWND window, WORD key = 0) {
@@ -266,21 +273,26 @@ TEST_F(Settings, ASaveKeepsValidLinesAndNamesTheOthers) {
     EXPECT_EQ(ReadAll(kConfigPath), ConfigWithSecret("0\n" + longest));
 
     // Trimmed, case kept, cut at 255; the refused lines are named and stay in the box.
-    std::wstring typed = L"  example.com\t\r\r   \rbad name.com\runder_score.com\ra/b\rc:d\r"
-                         L"caf\u00e9.fr\rUPPER.Example\rwww.kids.example\r" +
-                         std::wstring(300, L'l') + L"\r\t \r";
+    std::wstring typed =
+        L"  example.com\t\r\r   \rbad name.com\runder_score.com\ra/b\rc:d\r"
+        L"caf\u00e9.fr\rUPPER.Example\rwww.kids.example\r" +
+        std::wstring(300, L'l') + L"\r\t \r";
     Open(ConfigWithSecret("1\nold.example\n"), [&](HWND window) {
         ASSERT_TRUE(TypeInto(GetDlgItem(window, IDC_SITES), typed) && Press(window, IDC_SAVE));
         HWND box = WaitForMessageBox(window);
-        EXPECT_EQ(MessageBoxText(box).rfind(L"5 lignes n'ont pas été enregistrées :\n\n    bad name.com"
-                                            L"\n    under_score.com\n    a/b\n    c:d\n    caf\u00e9.fr\n", 0),
-                  0u) << Narrow(MessageBoxText(box));
+        EXPECT_EQ(MessageBoxText(box).rfind(
+                      L"5 lignes n'ont pas été enregistrées :\n\n    bad name.com"
+                      L"\n    under_score.com\n    a/b\n    c:d\n    caf\u00e9.fr\n",
+                      0),
+                  0u)
+            << Narrow(MessageBoxText(box));
         ASSERT_TRUE(CloseWith(box, IDOK));
         EXPECT_EQ(Status(), kApplied);
         EXPECT_GE(TextOf(GetDlgItem(window, IDC_SITES)).size(), typed.size());
     });
-    EXPECT_EQ(ReadAll(kConfigPath), ConfigWithSecret("1\nexample.com\nUPPER.Example\nwww.kids.example\n" +
-                                                     std::string(255, 'l') + "\n"));
+    EXPECT_EQ(ReadAll(kConfigPath),
+              ConfigWithSecret("1\nexample.com\nUPPER.Example\nwww.kids.example\n" +
+                               std::string(255, 'l') + "\n"));
 }
 
 TEST_F(Settings, TheStatusLineSaysWhatIsReallyInForce) {
@@ -293,8 +305,9 @@ TEST_F(Settings, TheStatusLineSaysWhatIsReallyInForce) {
         // Steps that fail are named, in red.
         HANDLE reader = HoldFile(kHostsPath, GENERIC_READ, FILE_SHARE_READ);
         Save(window);
-        EXPECT_EQ(Status(), L"Protection incomplète : échec pour les sites bloqués. Nouvel essai "
-                            L"dans une minute.");
+        EXPECT_EQ(Status(),
+                  L"Protection incomplète : échec pour les sites bloqués. Nouvel essai "
+                  L"dans une minute.");
         HDC dc = GetDC(window);
         SendMessageW(window, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
                      reinterpret_cast<LPARAM>(state_.statusLine));
