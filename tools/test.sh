@@ -1,10 +1,13 @@
 #!/bin/sh
-# The whole suite on a fresh Debian/Ubuntu machine: installs what it needs, cross-builds
-# everything with GCC and runs it under Wine, builds it with clang too (warnings as
-# errors), then runs the text core's tests and fuzz targets natively.
+# The whole suite on a fresh Debian/Ubuntu machine: installs what it needs, checks the
+# layout of the C++ files, cross-builds everything with GCC and runs it under Wine,
+# builds it with clang too (warnings as errors), then runs the text core's tests and
+# fuzz targets natively.
 set -eu
 cd "$(dirname "$0")/.."
-tools/deps.sh clang
+tools/deps.sh clang clang-format
+# Every C++ file as .clang-format lays it out (clang-format 14, Debian's).
+git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 cmake --preset mingw >/dev/null
 cmake --build --preset mingw
 cmake --preset clang >/dev/null
