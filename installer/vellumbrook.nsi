@@ -108,7 +108,7 @@ Var VbStopped
     StrCpy $9 "non lancé"
     ExecWait '"$PLUGINSDIR\Vellumbrook.exe" --start-service' $9
     ${If} $9 == 0
-      !insertmacro VbFail "${text}$\r$\n$\r$\nLe service Vellumbrook a été relancé et protège l'ordinateur."
+      !insertmacro VbFail "${text}$\r$\n$\r$\nLe service Vellumbrook fonctionne et protège l'ordinateur."
     ${EndIf}
     !insertmacro VbFail "${text}$\r$\n$\r$\nLe service Vellumbrook n'a pas pu être relancé (code $9) : redémarrez l'ordinateur."
   ${EndIf}
