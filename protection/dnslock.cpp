@@ -70,7 +70,8 @@ bool Netsh(std::initializer_list<std::wstring_view> parts, unsigned long& exitCo
 }
 
 // What the rule must be, after its name: the same for "set ... new" and "add".
-bool Spec(const LockRule& rule, const Addresses& addresses, wchar_t (&out)[kCommandMax]) noexcept {
+bool Settings(const LockRule& rule, const Addresses& addresses,
+              wchar_t (&out)[kCommandMax]) noexcept {
     return VbJoin<wchar_t>(
         out, {L" enable=yes dir=out action=block profile=any protocol=", rule.protocol,
               L" localip=any remoteip=",
@@ -90,16 +91,18 @@ bool Exists(const LockRule& rule, bool& exists) noexcept {
 }
 
 bool ApplyRule(const LockRule& rule, const Addresses& addresses) noexcept {
-    wchar_t spec[kCommandMax];
+    wchar_t settings[kCommandMax];
     unsigned long code = 1;
-    if (!Spec(rule, addresses, spec)) return false;
+    if (!Settings(rule, addresses, settings)) return false;
     // Every rule of that name, put right in place: the lock never has a gap.
-    if (Netsh({L"netsh advfirewall firewall set rule name=\"", rule.name, L"\" new", spec}, code) &&
+    if (Netsh({L"netsh advfirewall firewall set rule name=\"", rule.name, L"\" new", settings},
+              code) &&
         code == 0)
         return true;
     bool exists = true;
     if (!Exists(rule, exists) || exists) return false;
-    return Netsh({L"netsh advfirewall firewall add rule name=\"", rule.name, L"\"", spec}, code) &&
+    return Netsh({L"netsh advfirewall firewall add rule name=\"", rule.name, L"\"", settings},
+                 code) &&
            code == 0;
 }
 
