@@ -38,9 +38,10 @@ std::size_t DescribeIgnoredLines(const SiteListOutcome& outcome, std::span<char1
 
 // The settings window's status line after a save whose pass gave report: what is
 // really in force, naming the steps that failed, or, with none failed, the DNS lock
-// that the firewall does not apply (no failure: nothing is tried again for it). NUL-terminated in
-// out (cut if out is too small); returns its length. A pass that could not read the configuration
-// applied nothing: every step counts as failed.
+// that the firewall does not apply (no failure: nothing is tried again for it).
+// NUL-terminated in out (cut if out is too small); returns its length. A pass that
+// could not read the configuration did not follow the parent's settings: every step
+// counts as failed.
 std::size_t DescribePass(const VbPassReport& report, std::span<char16_t> out) noexcept;
 // The uninstaller's question when the protections could not all be reverted
 // (report, protection off): "… n'a pas pu rétablir : ITEMS. Désinstaller quand même ?"
