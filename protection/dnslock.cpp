@@ -87,7 +87,10 @@ bool Exists(const LockRule& rule, bool& exists) noexcept {
         code > 1)
         return false;
     exists = code == 0;
-    return true;
+    // netsh also ends with 1 when the firewall service does not answer, stopped say, and
+    // the rules it keeps come back with it: "none" holds only if the firewall answers.
+    unsigned long answered = 1;
+    return exists || (Netsh({L"netsh advfirewall show currentprofile"}, answered) && answered == 0);
 }
 
 bool ApplyRule(const LockRule& rule, const Addresses& addresses) noexcept {

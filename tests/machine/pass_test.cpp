@@ -130,7 +130,6 @@ TEST_F(Pass, EveryStepIsAppliedOrRevertedAndReported) {
 
     NetshSimState state = ReadNetshSimState();
     state.adapters[0].fail = "ipv6-add";
-    MakeBraveUnwritable();
     state.firewallFails = "set,add";
     WriteNetshSimState(state);
     HANDLE reader = HoldFile(kHostsPath, GENERIC_READ, FILE_SHARE_READ);  // not replaceable
@@ -220,14 +219,17 @@ TEST_F(Pass, TheDnsLockLeavesOnlyTheFamilyResolverAndIsPutBackWhateverItFinds) {
                     L"AllowLocalPolicyMerge", REG_DWORD, &off, sizeof off);
     EXPECT_EQ(PassReport(), (std::vector<int>{1, 1, 1, 0, 0, 0, 0, 1}));
 
-    // Protection off with rules that cannot be deleted: the adapters keep the family
-    // resolver, which the lock lets through. Then the lock goes, and the rest after it.
+    // Protection off with rules that cannot be deleted, or kept by a stopped firewall
+    // service for its return: the adapters keep the family resolver, which the lock lets
+    // through. Then the lock goes, and the rest after it.
     PlantConfig("s\nh\n0\n");
     state = ReadNetshSimState();
-    state.firewallFails = "delete";
-    WriteNetshSimState(state);
-    EXPECT_EQ(PassReport(), (std::vector<int>{1, 1, 0, 1, 0, 0, 1, 0}));
-    EXPECT_EQ(ReadNetshSimState().adapters[0].ipv4, kFamilyV4);
+    for (const char* fails : {"delete", "stopped"}) {
+        state.firewallFails = fails;
+        WriteNetshSimState(state);
+        EXPECT_EQ(PassReport(), (std::vector<int>{1, 1, 0, 1, 0, 0, 1, 0})) << fails;
+        EXPECT_EQ(ReadNetshSimState().adapters[0].ipv4, kFamilyV4);
+    }
     state.firewallFails = "";
     WriteNetshSimState(state);
     EXPECT_EQ(PassReport(), (std::vector<int>{1, 1, 0, 0, 0, 0, 0, 0}));
