@@ -87,10 +87,7 @@ bool Exists(const LockRule& rule, bool& exists) noexcept {
         code > 1)
         return false;
     exists = code == 0;
-    // netsh also ends with 1 when the firewall service does not answer, stopped say, and
-    // the rules it keeps come back with it: "none" holds only if the firewall answers.
-    unsigned long answered = 1;
-    return exists || (Netsh({L"netsh advfirewall show currentprofile"}, answered) && answered == 0);
+    return true;
 }
 
 bool ApplyRule(const LockRule& rule, const Addresses& addresses) noexcept {
@@ -109,13 +106,16 @@ bool ApplyRule(const LockRule& rule, const Addresses& addresses) noexcept {
            code == 0;
 }
 
-bool RemoveRule(const LockRule& rule) noexcept {
+// True when deleted, or when netsh saw none to delete (noneSeen then set).
+bool RemoveRule(const LockRule& rule, bool& noneSeen) noexcept {
     unsigned long code = 1;
     if (Netsh({L"netsh advfirewall firewall delete rule name=\"", rule.name, L"\""}, code) &&
         code == 0)
         return true;
     bool exists = true;
-    return Exists(rule, exists) && !exists;  // there was none to delete
+    if (!Exists(rule, exists) || exists) return false;
+    noneSeen = true;
+    return true;
 }
 
 // A DWORD value under HKLM, or fallback when there is none.
@@ -163,8 +163,14 @@ int VbApplyDnsLock(int* firewallOff) noexcept {
 }
 
 int VbRemoveDnsLock() noexcept {
+    bool noneSeen = false;
     int ok = 1;
     for (const LockRule& rule : kRules)
-        ok = RemoveRule(rule) && ok;
-    return ok;
+        ok = RemoveRule(rule, noneSeen) && ok;
+    // netsh also ends with 1 when the firewall service does not answer, stopped say, and
+    // the rules it keeps come back with it: "none" holds only if the firewall answers.
+    // (Adding needs no such check: an add that succeeds was answered.)
+    unsigned long code = 1;
+    return ok &&
+           (!noneSeen || (Netsh({L"netsh advfirewall show currentprofile"}, code) && code == 0));
 }
